@@ -1,0 +1,39 @@
+#pragma once
+// Link errors: thrown by value, caught by reference as LLDevException.
+
+#include <cstdint>
+#include <string>
+
+namespace MCommunication {
+
+// Base of the link error family: "Ошибка устройства".
+class DeviceException {
+public:
+    virtual const char* What() const;       // Windows-1251 text
+    virtual const wchar_t* WhatW() const;   // wide text
+    // Copies at most size-1 characters and always terminates; returns buffer.
+    virtual wchar_t* GetErrorMessage(wchar_t* buffer, uint32_t size) const;
+    virtual char* GetErrorMessage(char* buffer, uint32_t size) const;
+};
+
+// The type every handler catches.
+class LLDevException : public DeviceException {};
+
+// Failure of a system call on the port; carries the errno value.
+class ComException : public LLDevException {
+public:
+    explicit ComException(uint32_t code) : m_code(code) {}
+    using DeviceException::GetErrorMessage;
+    // The C library's text for the number, "Unknown error %d" when it has none.
+    wchar_t* GetErrorMessage(wchar_t* buffer, uint32_t size) const override;
+    virtual const wchar_t* SummaryW() const;
+    uint32_t Code() const { return m_code; }
+
+private:
+    uint32_t m_code;
+};
+
+// What a handler shows: the wide GetErrorMessage asked with 255 characters, as UTF-8.
+std::string ErrorText(const DeviceException& e);
+
+}  // namespace MCommunication

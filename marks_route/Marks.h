@@ -1,0 +1,13 @@
+#pragma once
+// KML export of marks.
+
+#include <string>
+#include <vector>
+
+#include "link/DataFormats.h"
+#include "link/KmlOutput.h"
+
+// The whole document as UTF-8 with LF line ends; title without ".kml".
+std::string BuildMarksKml(const std::vector<PackedPosition>& marks, const std::string& title);
+KmlWriteResult WriteMarksKml(const std::string& path, const std::vector<PackedPosition>& marks,
+                             std::string* error = nullptr);
