@@ -7,7 +7,7 @@ class QWidget;
 
 class UserInterface {
 public:
-    enum class Icon { Information, Error, Question, Warning };
+    enum class Icon { Information, Error, Question, Warning, None };
     virtual ~UserInterface() = default;
 
     // Modal message box with the program's name as caption and an OK button.
