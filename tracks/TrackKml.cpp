@@ -1,1 +1,140 @@
-// (to be written)
+// KML export of downloaded tracks: one folder per day, a line and a point folder per track.
+
+#include "tracks/TrackKml.h"
+
+#include <algorithm>
+#include <ctime>
+
+#include "link/Cp1251.h"
+#include "tracks/TrackTable.h"
+
+namespace {
+
+// Start time through mktime and back through localtime_r, formatted; "" when it fails.
+std::string FormatStart(const TrackEntry& entry, const char* format) {
+    const std::time_t start = static_cast<std::time_t>(TrackStartTime(entry));
+    if (start == static_cast<std::time_t>(-1)) {
+        return {};
+    }
+    std::tm local{};
+    if (localtime_r(&start, &local) == nullptr) {
+        return {};
+    }
+    char text[128];
+    const std::size_t length = std::strftime(text, sizeof text, format, &local);
+    return std::string(text, length);
+}
+
+// The title as it comes out of the Windows-1251 document: characters that code page lacks
+// are replaced by the converter; reserved characters are escaped.
+std::string DocumentTitle(const std::string& title) {
+    return EscapeXml(Cp1251ToUtf8(Utf8ToCp1251(title)));
+}
+
+void AppendPosition(std::string& out, const TrackPoint& point) {
+    out += FormatKmlNumber(point.Longitude());
+    out += ',';
+    out += FormatKmlNumber(point.Latitude());
+    out += ',';
+    out += FormatKmlNumber(point.Altitude());
+}
+
+void AppendTrack(std::string& out, const TrackEntry& track) {
+    const std::string time = FormatTrackTime(track);
+    out += "\t<Placemark>\n\t\t<name>";
+    out += time;
+    out += "</name>\n";
+    out +=
+        "\t\t<styleUrl>#sn_ylw-pushpin_copy16</styleUrl>\n\t\t<LineString>\n"
+        "\t\t\t<extrude>1</extrude>\n\t\t\t<altitudeMode>absolute</altitudeMode>\n"
+        "\t\t\t<coordinates>\n";
+    for (const TrackPoint& point : track.points) {
+        AppendPosition(out, point);
+        out += ' ';
+    }
+    out += "\n\t\t\t</coordinates>\n\t\t</LineString>\n\t</Placemark>\n";
+
+    out += "\t<Folder>\n\t\t<name>";
+    out += time;
+    out += "M</name>\n";
+    int i = 0;
+    for (const TrackPoint& point : track.points) {
+        out += "\t\t<Placemark>\n\t\t\t<name>";
+        out += std::to_string(i++);
+        out +=
+            "</name>\n\t\t\t<styleUrl>#sn_ylw-pushpin_copy16</styleUrl>\n"
+            "\t\t\t<ExtendedData>\n\t\t\t\t<Data name=\"Высота над уровнем моря\">\n"
+            "\t\t\t\t\t<value>";
+        out += FormatKmlNumber(point.Altitude());
+        out +=
+            "</value>\n\t\t\t\t</Data>\n\t\t\t\t<Data name=\"Путевая скорость\">\n"
+            "\t\t\t\t\t<value>";
+        out += std::to_string(point.GroundSpeed());
+        out +=
+            "</value>\n\t\t\t\t</Data>\n\t\t\t\t<Data name=\"Вертикальная скорость\">\n"
+            "\t\t\t\t\t<value>";
+        out += FormatKmlNumber(point.VerticalSpeed());
+        out +=
+            "</value>\n\t\t\t\t</Data>\n\t\t\t\t<Data name=\"Воздушная скорость\">\n"
+            "\t\t\t\t\t<value>";
+        out += std::to_string(point.AirSpeed());
+        out +=
+            "</value>\n\t\t\t\t</Data>\n\t\t\t</ExtendedData>\n\t\t\t<Point>\n"
+            "\t\t\t\t<altitudeMode>absolute</altitudeMode>\n\t\t\t\t<coordinates>";
+        AppendPosition(out, point);
+        out += "</coordinates>\n\t\t\t</Point>\n\t\t</Placemark>\n";
+    }
+    out += "\t</Folder>\n";
+}
+
+}  // namespace
+
+std::string FormatTrackDate(const TrackEntry& entry) { return FormatStart(entry, "%d.%m.%y"); }
+
+std::string FormatTrackTime(const TrackEntry& entry) { return FormatStart(entry, "%H:%M:%S"); }
+
+std::string BuildTrackKml(const std::vector<TrackEntry>& tracks, const std::string& title) {
+    std::string out;
+    out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    out += "<kml xmlns=\"http://earth.google.com/kml/2.2\">\n<Document>\n";
+    out += "<name>";
+    out += DocumentTitle(title);
+    out += "</name>\n";
+    out +=
+        "<Style id=\"sn_ylw-pushpin_copy16\"><LineStyle><color>ff00ffff</color><width>2</width>"
+        "</LineStyle><PolyStyle><color>7fffff55</color><outline>0</outline></PolyStyle>"
+        "</Style>\n";
+    out += "<Folder>\n\t<name>";
+    std::string day = tracks.empty() ? std::string() : FormatTrackDate(tracks.front());
+    out += day;
+    out += "</name>\n";
+    for (const TrackEntry& track : tracks) {
+        const std::string date = FormatTrackDate(track);
+        if (date != day) {
+            out += "</Folder>\n<Folder>\n\t<name>";
+            out += date;
+            out += "</name>\n";
+            day = date;
+        }
+        AppendTrack(out, track);
+    }
+    out += "</Folder>\n</Document>\n</kml>\n";
+    return out;
+}
+
+KmlWriteResult WriteTrackKml(const std::vector<TrackEntry>& tracks, const std::string& path,
+                             std::string* error) {
+    if (tracks.empty()) {
+        return KmlWriteResult::NothingToWrite;
+    }
+    std::vector<TrackEntry> sorted = tracks;
+    std::sort(sorted.begin(), sorted.end(), TrackStartsBefore);
+    std::string title = FileTitle(path);
+    if (title.empty()) {
+        title = path;
+    }
+    if (!WriteFileAtomically(path, BuildTrackKml(sorted, title), error)) {
+        return KmlWriteResult::Failed;
+    }
+    return KmlWriteResult::Written;
+}
