@@ -1,1 +1,97 @@
-// (to be written)
+#include "link/DeviceException.h"
+
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <string>
+
+#include "link/Cp1251.h"
+
+namespace MCommunication {
+
+namespace {
+
+constexpr const char* kDeviceErrorUtf8 = "Ошибка устройства";
+constexpr const wchar_t* kDeviceErrorWide = L"Ошибка устройства";
+
+// Copies at most size-1 characters and terminates; size 0 writes nothing.
+template <typename Char>
+Char* CopyCut(Char* buffer, uint32_t size, const Char* text, std::size_t length) {
+    if (buffer == nullptr || size == 0) {
+        return buffer;
+    }
+    const std::size_t n = length < size - 1 ? length : size - 1;
+    std::memcpy(buffer, text, n * sizeof(Char));
+    buffer[n] = Char{};
+    return buffer;
+}
+
+// strerror_r comes in two forms; take the text from whichever this C library has.
+[[maybe_unused]] const char* StrerrorText(int rc, const char* buffer) {
+    return rc == 0 ? buffer : nullptr;
+}
+[[maybe_unused]] const char* StrerrorText(const char* text, const char*) { return text; }
+
+// The C library's text for code, or empty when it has none of its own.
+std::string SystemText(uint32_t code) {
+    const int number = static_cast<int>(code);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 32))
+    // glibc words unknown numbers itself (and per locale); ask it whether it knows the number.
+    if (strerrorname_np(number) == nullptr) {
+        return {};
+    }
+#endif
+    char buffer[256] = {};
+    const char* text = StrerrorText(strerror_r(number, buffer, sizeof buffer),
+                                    buffer);
+    if (text == nullptr || *text == '\0' || std::strncmp(text, "Unknown error", 13) == 0 ||
+        std::strcmp(text, "No error information") == 0) {
+        return {};
+    }
+    return text;
+}
+
+}  // namespace
+
+const char* DeviceException::What() const {
+    static const std::string text = Utf8ToCp1251(kDeviceErrorUtf8);
+    return text.c_str();
+}
+
+const wchar_t* DeviceException::WhatW() const { return kDeviceErrorWide; }
+
+wchar_t* DeviceException::GetErrorMessage(wchar_t* buffer, uint32_t size) const {
+    const wchar_t* text = WhatW();
+    return CopyCut(buffer, size, text, std::wcslen(text));
+}
+
+char* DeviceException::GetErrorMessage(char* buffer, uint32_t size) const {
+    const char* text = What();
+    return CopyCut(buffer, size, text, std::strlen(text));
+}
+
+wchar_t* ComException::GetErrorMessage(wchar_t* buffer, uint32_t size) const {
+    if (buffer == nullptr || size == 0) {
+        return buffer;
+    }
+    std::string text = SystemText(m_code);
+    if (text.empty()) {
+        char unknown[32];
+        std::snprintf(unknown, sizeof unknown, "Unknown error %d", static_cast<int32_t>(m_code));
+        text = unknown;
+    }
+    const std::wstring wide = Utf8ToWide(text);
+    return CopyCut(buffer, size, wide.c_str(), wide.size());
+}
+
+const wchar_t* ComException::SummaryW() const {
+    return L"Ошибка ком порта. Используйте GetErrorMessage() для выяснения подробностей";
+}
+
+std::string ErrorText(const DeviceException& e) {
+    wchar_t buffer[255];
+    e.GetErrorMessage(buffer, 255);
+    return WideToUtf8(buffer);
+}
+
+}  // namespace MCommunication
