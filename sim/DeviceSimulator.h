@@ -2,6 +2,9 @@
 // A device on a pseudo-terminal that answers the protocol, for tests, the demo and --simulate.
 
 #include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -22,6 +25,7 @@ struct SimFaults {
     std::optional<uint32_t> badChecksumTrack;     // track index whose checksum is off by one
     std::optional<uint32_t> silenceAfterRecords;  // 0x11: stop sending after k records
     std::optional<uint32_t> shortRecordAt;        // 0x11: record k sent with only 20 bytes
+    uint32_t shortRecordPauseMs = 1200;           // quiet gap after the short record
     bool extraRecord = false;                     // 0x11: one record beyond pointCount
     std::optional<uint32_t> marksSent;            // 0x55: announce all, send only this many
     std::optional<std::array<uint8_t, 4>> clearAnswer;  // 0xEE: answer other than EE EE EE EE
@@ -38,8 +42,10 @@ struct SimReceived {
     std::optional<std::array<uint8_t, 2>> calibration;   // reference, onboard
     std::optional<uint8_t> interval;
     std::vector<uint8_t> routeBytes;   // everything after AA: length byte, points
+    uint32_t routeCount = 0;           // completed uploads
     uint32_t clearCount = 0;
     std::vector<uint8_t> commands;     // command bytes in order of arrival
+    uint64_t bytesIn = 0;              // every byte the device read
 };
 
 class DeviceSimulator {
@@ -53,31 +59,61 @@ public:
     std::string Start();
     void Stop();
     const std::string& SlavePath() const { return m_slavePath; }
+    // True once the device hung up (fault) or was stopped.
+    bool HungUp() const { return m_hungUp.load(); }
 
     // Device contents (thread-safe; may be changed while serving).
-    void SetTracks(std::vector<SimTrack> tracks);  // lays out start pages from 0
+    // layout: start pages from page 0, each track after the pages of the one before (an empty
+    // track takes none); false keeps the start pages already in the records.
+    void SetTracks(std::vector<SimTrack> tracks, bool layout = true);
     void SetMarks(std::vector<std::array<uint8_t, 8>> marks);
-    void SetFaults(const SimFaults& faults);
+    void SetFaults(const SimFaults& faults);  // also restarts the hang-up byte count
     void LoadDemoScenario();  // several days of flights near 55.75 N 37.6 E, a dozen marks
     std::vector<SimTrack> Tracks() const;
+    std::vector<std::array<uint8_t, 8>> Marks() const;
     SimReceived Received() const;
+    void ClearReceived();
     std::vector<uint8_t> Route() const;  // last uploaded route bytes (length byte + points)
+    // A route upload ends when the line has been quiet this long (the length byte wraps).
+    void SetRouteQuietMs(uint32_t ms);
+    // Waits until at least count route uploads have ended; false on time-out.
+    bool WaitForRoute(uint32_t count, uint32_t timeoutMs) const;
+    uint64_t AnswerBytes() const { return m_answerBytes.load(); }  // every byte answered
 
     // Track checksum as the device sends it: byte sum of the records + 1020, 16 bits.
     static uint16_t Checksum(const SimTrack& track);
-    // A point record from readable values.
+    // A point record from readable values (vertical speed in m/s, negative downwards).
     static std::array<uint8_t, 32> MakePoint(double lat, double lon, uint16_t altitude,
                                              uint16_t groundSpeed, double verticalSpeed,
                                              uint16_t airSpeed);
-    // A table record; startPage is set by SetTracks.
+    // A table record; startPage is set by SetTracks. year: full (2024) or since 2000 (24).
     static std::array<uint8_t, 12> MakeRecord(int day, int month, int year, int hour, int minute,
                                               int second, uint8_t interval, uint16_t pointCount);
+    // A long track of synthetic points (65535 points make 2 MiB), built quickly.
+    static SimTrack MakeBigTrack(uint16_t points);
+    // Start page in a table record (bytes 6..8).
+    static uint32_t StartPage(const std::array<uint8_t, 12>& record);
 
 private:
+    enum class State { Idle, Arguments, Route };
+
     void Serve();
+    void Feed(uint8_t byte);
+    void BeginCommand(uint8_t command);
+    void FinishArguments();
+    void FinishRoute();
+    bool Silent(uint8_t command) const;
+    void AnswerTrack(uint32_t startPage);
+    bool Answer(const uint8_t* data, size_t count);
+    bool Answer(const std::vector<uint8_t>& data) { return Answer(data.data(), data.size()); }
+    bool WriteAll(const uint8_t* data, size_t count);
+    bool WaitMs(uint32_t ms);  // false when stopped meanwhile
+    void HangUp();
+    void BeginAnswer();
 
     mutable std::mutex m_mutex;
     int m_master = -1;
+    int m_slave = -1;  // held open so the master never sees the client's close
     int m_wakePipe[2] = {-1, -1};
     std::string m_slavePath;
     std::thread m_thread;
@@ -85,6 +121,22 @@ private:
     std::vector<std::array<uint8_t, 8>> m_marks;
     SimFaults m_faults;
     SimReceived m_received;
+    uint32_t m_routeQuietMs = 200;
+
+    // Serving thread only.
+    State m_state = State::Idle;
+    uint8_t m_command = 0;
+    size_t m_argumentsNeeded = 0;
+    std::vector<uint8_t> m_arguments;
+    std::vector<uint8_t> m_routeBuffer;
+    bool m_stopping = false;
+    uint64_t m_paceSent = 0;
+    std::chrono::steady_clock::time_point m_paceStart;
+
+    std::atomic<bool> m_hungUp{false};
+    std::atomic<uint64_t> m_answerBytes{0};
+    std::atomic<uint64_t> m_faultBytes{0};  // answer bytes since the faults were set
+    mutable std::condition_variable m_routeDone;
 };
 
 }  // namespace sim
