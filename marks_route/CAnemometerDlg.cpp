@@ -1,0 +1,110 @@
+#include "marks_route/CAnemometerDlg.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/Settings.h"
+#include "app/UserInterface.h"
+#include "controls/CLabel.h"
+#include "link/DeviceException.h"
+#include "link/DeviceLink.h"
+
+namespace {
+const QString kSection = QStringLiteral("Anemometer");
+const QString kReferenceEntry = QStringLiteral("Calibration Anemometer");
+const QString kOnboardEntry = QStringLiteral("Onboard Anemometer");
+}  // namespace
+
+CAnemometerDlg::CAnemometerDlg(DeviceLink& link, UserInterface& ui, QWidget* parent)
+    : CTabDialog(link, ui, parent),
+      m_warning(new CLabel(QStringLiteral("Данная версия прибора не поддерживает анемометр!"),
+                           this)),
+      m_referenceEdit(new QLineEdit(this)),
+      m_onboardEdit(new QLineEdit(this)),
+      m_send(new QPushButton(QStringLiteral("Передать"), this)) {
+    m_warning->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    m_warning->hide();
+    m_send->setEnabled(false);
+    m_send->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
+
+    auto* group = new QGroupBox(QStringLiteral("Калибровка"), this);
+    auto* grid = new QGridLayout(group);
+    grid->addWidget(new QLabel(QStringLiteral("Калибровочный анемометер:"), group), 0, 0,
+                    Qt::AlignRight);
+    grid->addWidget(new QLabel(QStringLiteral("Бортовой анемометер:"), group), 1, 0,
+                    Qt::AlignRight);
+    grid->addWidget(m_referenceEdit, 0, 1);
+    grid->addWidget(m_onboardEdit, 1, 1);
+    grid->addWidget(m_send, 0, 2, 2, 1);
+    grid->setColumnStretch(0, 1);
+    for (QLineEdit* edit : {m_referenceEdit, m_onboardEdit}) {
+        edit->setFixedWidth(60);
+    }
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_warning);
+    layout->addWidget(group);
+    layout->addStretch(1);
+    connect(m_send, &QPushButton::clicked, this, &CAnemometerDlg::OnSendCalibration);
+}
+
+void CAnemometerDlg::LoadSettings() {
+    m_reference = uint8_t(ReadSettingInt(kSection, kReferenceEntry, 0) & 0xFF);
+    m_onboard = uint8_t(ReadSettingInt(kSection, kOnboardEntry, 0) & 0xFF);
+    m_warning->SetTextColor(QColor(255, 0, 0));
+    m_referenceEdit->setText(QString::number(m_reference));
+    m_onboardEdit->setText(QString::number(m_onboard));
+}
+
+void CAnemometerDlg::SaveSettings() {
+    // At close a refused field keeps its last good value, without a message.
+    ReadFields(true);
+    WriteSettingInt(kSection, kReferenceEntry, m_reference);
+    WriteSettingInt(kSection, kOnboardEntry, m_onboard);
+}
+
+void CAnemometerDlg::ReadFields(bool quiet) {
+    if (ExchangeByteField(m_referenceEdit, m_reference, quiet)) {
+        ExchangeByteField(m_onboardEdit, m_onboard, quiet);
+    }
+}
+
+void CAnemometerDlg::SetDeviceSupport(bool supported) {
+    m_send->setEnabled(supported);
+    m_warning->setVisible(!supported);
+}
+
+void CAnemometerDlg::DisableSend() { m_send->setEnabled(false); }
+
+void CAnemometerDlg::OnSendCalibration() {
+    ReadFields();
+    // IEEE rules: x/0 is +inf (refused as too large), 0/0 is NaN (fails both tests, sent).
+    const double quotient = double(m_reference) / double(m_onboard);
+    if (quotient > 1.5) {
+        m_ui.ShowMessage(QStringLiteral("Вы ввели неправильные данные!\nРезультат деления "
+                                        "калибровочного анемометра на бортовой анемометр не "
+                                        "может быть больше 1.5"),
+                         UserInterface::Icon::Error);
+        return;
+    }
+    if (quotient < 0.5) {
+        m_ui.ShowMessage(QStringLiteral("Вы ввели неправильные данные!\nРезультат деления "
+                                        "калибровочного анемометра на бортовой анемометр не "
+                                        "может быть меньше 0.5"),
+                         UserInterface::Icon::Error);
+        return;
+    }
+    try {
+        m_link.SendAnemometerCalibration(m_reference, m_onboard);
+    } catch (const MCommunication::LLDevException& error) {
+        ShowLinkError(error);
+        return;
+    }
+    m_ui.ShowMessage(QStringLiteral("Калибровка передана успешно"),
+                     UserInterface::Icon::Information);
+}

@@ -1,0 +1,86 @@
+#include "marks_route/CUtcTimeDlg.h"
+
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/Settings.h"
+#include "app/UserInterface.h"
+#include "link/DeviceException.h"
+#include "link/DeviceLink.h"
+
+namespace {
+const QString kSection = QStringLiteral("UTC Time");
+}
+
+CUtcTimeDlg::CUtcTimeDlg(DeviceLink& link, UserInterface& ui, QWidget* parent)
+    : CTabDialog(link, ui, parent),
+      m_hoursEdit(new QLineEdit(this)),
+      m_minutesEdit(new QLineEdit(this)),
+      m_send(new QPushButton(QStringLiteral("Передать"), this)) {
+    auto* group = new QGroupBox(QStringLiteral("Сдвиг времени относительно UTC"), this);
+    auto* row = new QHBoxLayout(group);
+    row->addWidget(new QLabel(QStringLiteral("Часы:"), group));
+    row->addWidget(m_hoursEdit);
+    row->addSpacing(8);
+    row->addWidget(new QLabel(QStringLiteral("Минуты:"), group));
+    row->addWidget(m_minutesEdit);
+    row->addSpacing(8);
+    row->addWidget(m_send);
+    for (QLineEdit* edit : {m_hoursEdit, m_minutesEdit}) {
+        edit->setFixedWidth(60);
+    }
+    auto* layout = new QVBoxLayout(this);
+    auto* top = new QHBoxLayout;
+    top->addWidget(group);
+    top->addStretch(1);
+    layout->addLayout(top);
+    layout->addStretch(1);
+    connect(m_send, &QPushButton::clicked, this, &CUtcTimeDlg::OnSendUtcOffset);
+}
+
+void CUtcTimeDlg::LoadSettings() {
+    m_hours = uint8_t(ReadSettingInt(kSection, QStringLiteral("Hour"), 0) & 0xFF);
+    m_minutes = uint8_t(ReadSettingInt(kSection, QStringLiteral("Minute"), 0) & 0xFF);
+    m_hoursEdit->setText(QString::number(m_hours));
+    m_minutesEdit->setText(QString::number(m_minutes));
+}
+
+void CUtcTimeDlg::SaveSettings() {
+    // At close a refused field keeps its last good value, without a message.
+    ReadFields(true);
+    WriteSettingInt(kSection, QStringLiteral("Hour"), m_hours);
+    WriteSettingInt(kSection, QStringLiteral("Minute"), m_minutes);
+}
+
+void CUtcTimeDlg::ReadFields(bool quiet) {
+    // A refused field stops the exchange; later fields are not read.
+    if (ExchangeByteField(m_hoursEdit, m_hours, quiet)) {
+        ExchangeByteField(m_minutesEdit, m_minutes, quiet);
+    }
+}
+
+void CUtcTimeDlg::OnSendUtcOffset() {
+    ReadFields();
+    if (m_hours > 23) {
+        m_ui.ShowMessage(QStringLiteral("Значение поля Часы должно быть от 0 до 23"),
+                         UserInterface::Icon::Error);
+        return;
+    }
+    if (m_minutes > 59) {
+        m_ui.ShowMessage(QStringLiteral("Значение поля Минуты должно быть от 0 до 59"),
+                         UserInterface::Icon::Error);
+        return;
+    }
+    try {
+        m_link.SetUtcOffset(m_hours, m_minutes);
+    } catch (const MCommunication::LLDevException& error) {
+        ShowLinkError(error);
+        return;
+    }
+    m_ui.ShowMessage(QStringLiteral("Сдвиг времени передан успешно"),
+                     UserInterface::Icon::Information);
+}
