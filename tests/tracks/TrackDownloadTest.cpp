@@ -1,0 +1,3 @@
+// Track table and download against the simulator.
+
+#include <gtest/gtest.h>
