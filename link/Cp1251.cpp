@@ -57,7 +57,7 @@ char EncodeChar(char32_t c) {
             return static_cast<char>(0x80 + i);
         }
     }
-    if (c >= kLatinFitFirst && c < kLatinFitEnd) {
+    if (c >= kLatinFitFirst && c < kLatinFitEnd && kLatinFit[c - kLatinFitFirst] != '?') {
         return kLatinFit[c - kLatinFitFirst];
     }
     for (const SymbolFit& s : kSymbolFits) {

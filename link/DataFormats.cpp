@@ -1,5 +1,6 @@
 #include "link/DataFormats.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -70,8 +71,10 @@ double DecodeAngle(const PackedAngle& angle) { return DecodeAngle(angle.data());
 PackedAngle EncodeAngle(double degrees) {
     const double d = std::floor(degrees + 1e-10);
     const double r = (degrees - d) * 60.0;
-    const double m = std::floor(r + 1e-10);
-    const double f = std::floor((r - m) * 10000.0 + 1e-10);
+    // The 1e-10 lifts a value held a hair below a whole minute to that minute; the remainder
+    // is then a hair below zero and counts as none (not as -1, which would wrap to FF FF).
+    const double m = std::max(std::floor(r + 1e-10), 0.0);
+    const double f = std::max(std::floor((r - m) * 10000.0 + 1e-10), 0.0);
     // f >> 8 of a whole number: floor(f / 256) is exact for doubles.
     return {LowByte(d), LowByte(m), LowByte(std::floor(f / 256.0)), LowByte(f)};
 }

@@ -61,7 +61,7 @@ bool DeviceLink::ClearTrackMemory() {
     int32_t savedRead = 0;
     int32_t savedWrite = 0;
     m_port.GetTimeouts(savedRead, savedWrite);
-    m_port.SetTimeouts(20000, 20000);
+    m_port.SetTimeouts(m_clearTimeout, m_clearTimeout);
     uint8_t answer[4] = {};
     int32_t n = 0;
     try {

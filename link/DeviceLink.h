@@ -39,6 +39,8 @@ public:
     LogSink* m_terminal = nullptr;
     std::vector<TrackEntry> m_tracks;
     std::atomic<double> m_progress{0.0};
+    // How long ClearTrackMemory waits for its answer, ms (the device erases meanwhile).
+    int32_t m_clearTimeout = 20000;
 
 private:
     // Write one field and echo it as sent (the requested count is logged).
