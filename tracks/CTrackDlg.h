@@ -1,15 +1,59 @@
 #pragma once
 // The track page: interval, table of tracks, download into KML, memory clearing.
 
+#include <QString>
+#include <cstdint>
+
 #include "controls/CTabDialog.h"
+
+class CLabel;
+class CMyListCtrl;
+class CTextProgressCtrl;
+class QComboBox;
+class QPushButton;
 
 // The track page of the tab control.
 class CTrackDlg : public CTabDialog {
     Q_OBJECT
 public:
+    static constexpr int32_t kMemoryRange = 100000;
+
     CTrackDlg(DeviceLink& link, UserInterface& ui, QWidget* parent = nullptr);
     ~CTrackDlg() override;
 
     void LoadSettings() override;
     void SaveSettings() override;
+
+    // The interval byte for a box text: "Не писать трек" is 128, else the leading number mod 256.
+    static uint8_t IntervalValue(const QString& text);
+
+    // Controls, for the owner and for checks.
+    QComboBox* IntervalBox() const { return m_intervalBox; }
+    CMyListCtrl* List() const { return m_list; }
+    CTextProgressCtrl* MemoryBar() const { return m_memoryBar; }
+    CLabel* Hint() const { return m_hint; }
+    QPushButton* GetTableButton() const { return m_getTableButton; }
+    QPushButton* GetTrackButton() const { return m_getTrackButton; }
+    QPushButton* ClearButton() const { return m_clearButton; }
+    QPushButton* SendIntervalButton() const { return m_sendIntervalButton; }
+
+public slots:
+    void OnSendInterval();
+    void OnGetTable();
+    void OnGetTrack();
+    void OnClearMemory();
+
+private:
+    void ExchangeToControls();
+    void ExchangeFromControls();
+
+    QString m_interval;
+    QComboBox* m_intervalBox;
+    CMyListCtrl* m_list;
+    CTextProgressCtrl* m_memoryBar;
+    CLabel* m_hint;
+    QPushButton* m_sendIntervalButton;
+    QPushButton* m_getTableButton;
+    QPushButton* m_getTrackButton;
+    QPushButton* m_clearButton;
 };
