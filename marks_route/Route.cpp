@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <system_error>
 #include <tinyxml.h>
@@ -19,6 +18,7 @@
 #include "link/CommandByte.h"
 #include "link/Cp1251.h"
 #include "link/DeviceLink.h"
+#include "link/KmlOutput.h"
 
 namespace {
 
@@ -252,16 +252,18 @@ bool ParseRouteKml(const std::string& text, std::vector<RoutePoint>& route, std:
 
     TiXmlDocument document;
     document.Parse(normalised.c_str(), nullptr, TIXML_ENCODING_UTF8);
-    if (document.Error()) {
-        char where[96];
-        std::snprintf(where, sizeof where, " (строка %d, столбец %d: ", document.ErrorRow(),
-                      document.ErrorCol());
-        SetError(error, std::string("Файл маршрута не является правильным XML-документом") +
-                            where + document.ErrorDesc() + ").");
+    if (document.Error() && document.ErrorId() != TiXmlBase::TIXML_ERROR_DOCUMENT_EMPTY) {
+        std::string where;
+        if (document.ErrorRow() > 0) {
+            where = "строка " + std::to_string(document.ErrorRow()) + ", столбец " +
+                    std::to_string(document.ErrorCol()) + ": ";
+        }
+        SetError(error, "Файл маршрута не является правильным XML-документом (" + where +
+                            document.ErrorDesc() + ").");
         return false;
     }
-    if (document.RootElement() == nullptr) {
-        SetError(error, "Файл маршрута не содержит ни одного XML-элемента.");
+    if (document.Error() || document.RootElement() == nullptr) {
+        SetError(error, "Файл маршрута пуст или не содержит ни одного XML-элемента.");
         return false;
     }
 
@@ -281,12 +283,12 @@ bool ParseRouteKml(const std::string& text, std::vector<RoutePoint>& route, std:
         ReadCoordinates(placemark, longitude, latitude);
         RoutePoint point = ReadRoutePoint(placemark);
         if (!FitsPackedAngle(longitude) || !FitsPackedAngle(latitude)) {
-            char values[96];
-            std::snprintf(values, sizeof values, "%.6f, %.6f", longitude, latitude);
+            const std::string values = "долгота " + FormatKmlNumber(longitude) + ", широта " +
+                                       FormatKmlNumber(latitude);
             SetError(error, "Точка " + std::to_string(points.size() + 1) + " «" + point.name +
                                 "» (" + values +
                                 ") не может быть передана: прибор хранит только северную "
-                                "широту и восточную долготу от 0 до 256 градусов.");
+                                "широту и восточную долготу меньше 256 градусов.");
             return false;
         }
         points.push_back(std::move(point));
