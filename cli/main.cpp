@@ -192,6 +192,7 @@ public:
         std::lock_guard lock(m_mutex);
         m_current = k;
         m_currentPoints = pointCount;
+        m_paused = false;
         m_fraction.store(0.0);
         m_lastLine = {};
         PrintLocked(false);
@@ -203,9 +204,11 @@ public:
         m_pointsDone += m_currentPoints;
         m_currentPoints = 0;
     }
-    // Ends the line in place, so that a question or a message starts on a line of its own.
+    // Ends the line in place, so that a question or a message starts on a line of its own;
+    // nothing more is drawn until the next track begins.
     void Interrupt() {
         std::lock_guard lock(m_mutex);
+        m_paused = true;
         if (m_terminal && m_drawn) {
             std::cerr << "\n";
             m_drawn = false;
@@ -229,7 +232,7 @@ private:
         std::unique_lock lock(m_mutex);
         const auto period = std::chrono::milliseconds(m_terminal ? 200 : 1000);
         while (!m_wake.wait_for(lock, period, [this] { return m_done; })) {
-            if (m_current != 0) {
+            if (m_current != 0 && !m_paused) {
                 PrintLocked(false);
             }
         }
@@ -278,6 +281,7 @@ private:
     uint64_t m_pointsDone = 0;
     bool m_done = false;
     bool m_drawn = false;
+    bool m_paused = false;
     std::string m_lastLine;
 };
 
