@@ -29,8 +29,8 @@ int Remaining(Clock::time_point deadline) {
 // Raw mode with the given framing, receiver on, modem lines ignored, no flow control.
 // Returns 0 or EINVAL for a framing the line cannot have.
 int MakeRaw(termios& tio, uint8_t parity, uint8_t byteSize, uint8_t stopBits) {
-    tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
-                     IXANY);
+    tio.c_iflag &=
+        ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
     tio.c_oflag &= ~OPOST;
     tio.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
@@ -166,7 +166,8 @@ bool ComPort::Close() {
 }
 
 // Waits at most the read time-out from the call; a short count is a time-out. A line whose
-// other end has gone (EIO, end of file, hang-up) throws, so it never looks like silence.
+// other end has gone (EIO, end of file, hang-up) throws, so it never looks like silence; the
+// exception carries the count of bytes already placed in the buffer.
 int32_t ComPort::Read(uint8_t* buffer, int32_t count) {
     if (!IsOpen()) {
         throw ComException(EBADF);
@@ -188,24 +189,24 @@ int32_t ComPort::Read(uint8_t* buffer, int32_t count) {
             if (errno == EINTR) {
                 continue;
             }
-            throw ComException(static_cast<uint32_t>(errno));
+            throw ComException(static_cast<uint32_t>(errno), got);
         }
         if (ready == 0) {
             break;  // time-out
         }
         if (p.revents & POLLNVAL) {
-            throw ComException(EBADF);
+            throw ComException(EBADF, got);
         }
         if (!(p.revents & POLLIN)) {
-            throw ComException(EIO);  // POLLHUP or POLLERR alone: the line has gone
+            throw ComException(EIO, got);  // POLLHUP or POLLERR alone: the line has gone
         }
         const ssize_t n = read(m_fd, buffer + got, static_cast<size_t>(count - got));
         if (n > 0) {
             got += static_cast<int32_t>(n);
         } else if (n == 0) {
-            throw ComException(EIO);
+            throw ComException(EIO, got);
         } else if (errno != EAGAIN && errno != EINTR) {
-            throw ComException(static_cast<uint32_t>(errno));
+            throw ComException(static_cast<uint32_t>(errno), got);
         }
     }
     return got;

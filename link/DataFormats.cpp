@@ -66,7 +66,9 @@ double DecodeAngle(const uint8_t* fourBytes) {
     return (degrees + minutes / 60.0) + fraction / 600000.0;
 }
 
-double DecodeAngle(const PackedAngle& angle) { return DecodeAngle(angle.data()); }
+double DecodeAngle(const PackedAngle& angle) {
+    return DecodeAngle(angle.data());
+}
 
 PackedAngle EncodeAngle(double degrees) {
     const double d = std::floor(degrees + 1e-10);
@@ -79,9 +81,13 @@ PackedAngle EncodeAngle(double degrees) {
     return {LowByte(d), LowByte(m), LowByte(std::floor(f / 256.0)), LowByte(f)};
 }
 
-double PositionLatitude(const uint8_t* position) { return DecodeAngle(position); }
+double PositionLatitude(const uint8_t* position) {
+    return DecodeAngle(position);
+}
 
-double PositionLongitude(const uint8_t* position) { return DecodeAngle(position + 4); }
+double PositionLongitude(const uint8_t* position) {
+    return DecodeAngle(position + 4);
+}
 
 PackedPosition PackPosition(double latitude, double longitude) {
     const PackedAngle lat = EncodeAngle(latitude);

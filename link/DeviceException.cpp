@@ -30,7 +30,9 @@ Char* CopyCut(Char* buffer, uint32_t size, const Char* text, std::size_t length)
 [[maybe_unused]] const char* StrerrorText(int rc, const char* buffer) {
     return rc == 0 ? buffer : nullptr;
 }
-[[maybe_unused]] const char* StrerrorText(const char* text, const char*) { return text; }
+[[maybe_unused]] const char* StrerrorText(const char* text, const char*) {
+    return text;
+}
 
 // The C library's text for code, or empty when it has none of its own.
 std::string SystemText(uint32_t code) {
@@ -42,8 +44,7 @@ std::string SystemText(uint32_t code) {
     }
 #endif
     char buffer[256] = {};
-    const char* text = StrerrorText(strerror_r(number, buffer, sizeof buffer),
-                                    buffer);
+    const char* text = StrerrorText(strerror_r(number, buffer, sizeof buffer), buffer);
     if (text == nullptr || *text == '\0' || std::strncmp(text, "Unknown error", 13) == 0 ||
         std::strcmp(text, "No error information") == 0) {
         return {};
@@ -58,7 +59,9 @@ const char* DeviceException::What() const {
     return text.c_str();
 }
 
-const wchar_t* DeviceException::WhatW() const { return kDeviceErrorWide; }
+const wchar_t* DeviceException::WhatW() const {
+    return kDeviceErrorWide;
+}
 
 wchar_t* DeviceException::GetErrorMessage(wchar_t* buffer, uint32_t size) const {
     const wchar_t* text = WhatW();

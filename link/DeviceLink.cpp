@@ -14,7 +14,14 @@ void DeviceLink::Send(const uint8_t* data, int32_t count) {
 }
 
 int32_t DeviceLink::Receive(uint8_t* data, int32_t count) {
-    const int32_t n = m_port.Read(data, count);
+    int32_t n = 0;
+    try {
+        n = m_port.Read(data, count);
+    } catch (const MCommunication::ComException& e) {
+        // The bytes that came before the line failed are part of the record of the traffic.
+        LogChunk(e.Transferred(), data, true);
+        throw;
+    }
     LogChunk(n, data, true);
     return n;
 }

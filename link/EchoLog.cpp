@@ -61,8 +61,9 @@ const std::string& EchoLog::Render() {
             needed += RenderedLength(m_chunks[i].bytes.size());
         }
         if (needed > m_text.capacity()) {
-            // Grow geometrically: the log is rendered again after every command.
-            m_text.reserve(std::max(needed, m_text.capacity() * 2));
+            // Room to grow in place: the log is rendered again after every command, and
+            // untouched capacity costs no memory.
+            m_text.reserve(std::max(needed * 2, m_text.capacity() * 2));
         }
         for (std::size_t i = m_rendered; i < m_chunks.size(); ++i) {
             RenderChunk(m_chunks[i], m_text);
@@ -84,25 +85,39 @@ void EchoLog::RenderChunk(const EchoChunk& chunk, std::string& out) {
     out.resize(start + RenderedLength(n));
     char* p = out.data() + start;
     const char prefix = chunk.received ? '<' : '>';
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::size_t c = i % 16;
-        if (c == 0) {
-            *p++ = prefix;
-            *p++ = ' ';
+    const uint8_t* bytes = chunk.bytes.data();
+    const auto put = [&p](uint8_t b) {
+        const char* hex = &kHex[b * 3];
+        p[0] = hex[0];
+        p[1] = hex[1];
+        p[2] = hex[2];
+        p += 3;
+    };
+    // Full lines of 16: prefix, 8 bytes, one more blank, 8 bytes, CR LF.
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        *p++ = prefix;
+        *p++ = ' ';
+        for (std::size_t k = 0; k < 8; ++k) {
+            put(bytes[i + k]);
         }
-        const char* hex = &kHex[chunk.bytes[i] * 3];
-        *p++ = hex[0];
-        *p++ = hex[1];
-        *p++ = hex[2];
-        if (c == 7) {
-            *p++ = ' ';
+        *p++ = ' ';
+        for (std::size_t k = 8; k < 16; ++k) {
+            put(bytes[i + k]);
         }
-        if (c == 15) {
-            *p++ = '\r';
-            *p++ = '\n';
-        }
+        *p++ = '\r';
+        *p++ = '\n';
     }
-    if (n % 16 != 0) {
+    // The last, shorter line.
+    if (i < n) {
+        *p++ = prefix;
+        *p++ = ' ';
+        for (std::size_t k = 0; i + k < n; ++k) {
+            put(bytes[i + k]);
+            if (k == 7) {
+                *p++ = ' ';
+            }
+        }
         *p++ = '\r';
         *p++ = '\n';
     }

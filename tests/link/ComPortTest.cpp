@@ -67,8 +67,7 @@ protected:
     }
     void OpenPort(ComPort& port, uint32_t baud = 115200) { port.Open(m_path, baud, 0, 8, 0); }
     void MasterWrite(const std::vector<uint8_t>& bytes) {
-        ASSERT_EQ(write(m_master, bytes.data(), bytes.size()),
-                  static_cast<ssize_t>(bytes.size()));
+        ASSERT_EQ(write(m_master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
     // Whatever reaches the master within timeoutMs, up to count bytes.
     std::vector<uint8_t> MasterRead(size_t count, int timeoutMs = 500) {
@@ -78,7 +77,8 @@ protected:
             pollfd p{m_master, POLLIN, 0};
             if (poll(&p, 1, 20) > 0 && (p.revents & POLLIN)) {
                 uint8_t buffer[4096];
-                const ssize_t n = read(m_master, buffer, std::min(sizeof buffer, count - got.size()));
+                const ssize_t n =
+                    read(m_master, buffer, std::min(sizeof buffer, count - got.size()));
                 if (n > 0) {
                     got.insert(got.end(), buffer, buffer + n);
                 }
@@ -303,8 +303,8 @@ TEST_F(PtyPort, SettingsTheLineCannotHaveAreRefusedAndLeaveItClosed) {
         uint8_t byteSize;
         uint8_t stopBits;
     };
-    const Case cases[] = {{0, 0, 8, 0}, {9600, 5, 8, 0}, {9600, 0, 9, 0}, {9600, 0, 8, 3},
-                          {9600, 0, 8, 1}};
+    const Case cases[] = {
+        {0, 0, 8, 0}, {9600, 5, 8, 0}, {9600, 0, 9, 0}, {9600, 0, 8, 3}, {9600, 0, 8, 1}};
     for (const Case& c : cases) {
         ComPort port;
         EXPECT_EQ(ThrownCode([&] { port.Open(m_path, c.baud, c.parity, c.byteSize, c.stopBits); }),

@@ -37,8 +37,12 @@ std::vector<Logged> ChunksOf(EchoLogRecorder& recorder) {
     return out;
 }
 
-Logged Sent(Bytes b) { return {false, std::move(b)}; }
-Logged Got(Bytes b) { return {true, std::move(b)}; }
+Logged Sent(Bytes b) {
+    return {false, std::move(b)};
+}
+Logged Got(Bytes b) {
+    return {true, std::move(b)};
+}
 
 void PrintTo(const Logged& l, std::ostream* os) {
     *os << (l.received ? "<" : ">");
@@ -158,25 +162,30 @@ TEST_F(Commands, SettingsGoOutOneWritePerFieldAndReadNothing) {
         std::function<bool(const sim::SimReceived&)> arrived;
     };
     const Case cases[] = {
-        {"utc 3:30", [](DeviceLink& l) { l.SetUtcOffset(3, 30); },
+        {"utc 3:30",
+         [](DeviceLink& l) { l.SetUtcOffset(3, 30); },
          {Sent({0xBB}), Sent({0x03}), Sent({0x1E})},
          [](const sim::SimReceived& r) {
              return r.utcOffset == std::array<uint8_t, 2>{3, 30};
          }},
-        {"utc 0:00 still sends its zero bytes", [](DeviceLink& l) { l.SetUtcOffset(0, 0); },
+        {"utc 0:00 still sends its zero bytes",
+         [](DeviceLink& l) { l.SetUtcOffset(0, 0); },
          {Sent({0xBB}), Sent({0x00}), Sent({0x00})},
          [](const sim::SimReceived& r) {
              return r.utcOffset == std::array<uint8_t, 2>{0, 0};
          }},
-        {"anemometer 100/90", [](DeviceLink& l) { l.SendAnemometerCalibration(100, 90); },
+        {"anemometer 100/90",
+         [](DeviceLink& l) { l.SendAnemometerCalibration(100, 90); },
          {Sent({0x22}), Sent({0x64}), Sent({0x5A})},
          [](const sim::SimReceived& r) {
              return r.calibration == std::array<uint8_t, 2>{100, 90};
          }},
-        {"interval 5: one 2-byte chunk", [](DeviceLink& l) { l.SetTrackInterval(5); },
+        {"interval 5: one 2-byte chunk",
+         [](DeviceLink& l) { l.SetTrackInterval(5); },
          {Sent({0xCC, 0x05})},
          [](const sim::SimReceived& r) { return r.interval == uint8_t{5}; }},
-        {"interval off", [](DeviceLink& l) { l.SetTrackInterval(128); },
+        {"interval off",
+         [](DeviceLink& l) { l.SetTrackInterval(128); },
          {Sent({0xCC, 0x80})},
          [](const sim::SimReceived& r) { return r.interval == uint8_t{128}; }},
     };
@@ -288,8 +297,7 @@ TEST(CommandsPty, ClearTrackMemoryShortAnswerIsFalse) {
     const uint8_t answer[3] = {0xEE, 0xEE, 0xEE};
     ASSERT_EQ(write(master, answer, 3), 3);  // waits in the line until read
     EXPECT_FALSE(link.ClearTrackMemory());
-    EXPECT_EQ(ChunksOf(recorder),
-              (std::vector<Logged>{Sent({0xEE}), Got({0xEE, 0xEE, 0xEE})}));
+    EXPECT_EQ(ChunksOf(recorder), (std::vector<Logged>{Sent({0xEE}), Got({0xEE, 0xEE, 0xEE})}));
     int32_t readMs = 0;
     int32_t writeMs = 0;
     link.m_port.GetTimeouts(readMs, writeMs);

@@ -134,9 +134,9 @@ TEST(EchoLog, TwoMebibytesRenderQuickly) {
     // Generous bounds: this also runs under the sanitizers on a shared machine.
     EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(first).count(), 1000);
     EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(second).count(), 100);
-    RecordProperty("first_render_us",
-                   static_cast<int>(
-                       std::chrono::duration_cast<std::chrono::microseconds>(first).count()));
+    RecordProperty(
+        "first_render_us",
+        static_cast<int>(std::chrono::duration_cast<std::chrono::microseconds>(first).count()));
 }
 
 }  // namespace

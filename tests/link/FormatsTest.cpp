@@ -18,9 +18,9 @@ TEST(DataFormats, DecodeAngleExamples) {
         {{0x37, 0x2D, 0x0D, 0xAC}, (55.0 + 45.0 / 60.0) + 3500.0 / 600000.0},
         {{0x25, 0x25, 0x01, 0x7C}, (37.0 + 37.0 / 60.0) + 380.0 / 600000.0},
         {{0x00, 0x00, 0x00, 0x00}, 0.0},
-        {{0x0A, 0x3C, 0x00, 0x00}, 11.0},                        // minutes 60 taken as they are
-        {{0x00, 0x00, 0x00, 0x01}, 1.0 / 600000.0},              // one unit of the fraction
-        {{0x00, 0x00, 0xFF, 0xFF}, 65535.0 / 600000.0},          // fraction above 9999
+        {{0x0A, 0x3C, 0x00, 0x00}, 11.0},                // minutes 60 taken as they are
+        {{0x00, 0x00, 0x00, 0x01}, 1.0 / 600000.0},      // one unit of the fraction
+        {{0x00, 0x00, 0xFF, 0xFF}, 65535.0 / 600000.0},  // fraction above 9999
         {{0xFF, 0xFF, 0xFF, 0xFF}, (255.0 + 255.0 / 60.0) + 65535.0 / 600000.0},
     };
     for (const Case& c : cases) {
@@ -44,8 +44,8 @@ TEST(DataFormats, EncodeAngleTruncatesAndWraps) {
         {60.0, {0x3C, 0x00, 0x00, 0x00}},
         {0.99999, {0x00, 0x3B, 0x27, 0x0A}},  // truncated, not rounded up to 1°
         {0.0, {0x00, 0x00, 0x00, 0x00}},
-        {256.25, {0x00, 0x0F, 0x00, 0x00}},   // low 8 bits of the degrees
-        {-1.5, {0xFE, 0x1E, 0x00, 0x00}},     // floor -2, then +30 minutes
+        {256.25, {0x00, 0x0F, 0x00, 0x00}},  // low 8 bits of the degrees
+        {-1.5, {0xFE, 0x1E, 0x00, 0x00}},    // floor -2, then +30 minutes
         {nan, {0x00, 0x00, 0x00, 0x00}},
     };
     for (const Case& c : cases) {
@@ -60,8 +60,7 @@ TEST(DataFormats, EncodeOfDecodeIsExactOrOneUnitBelow) {
     for (int degrees : {0, 1, 2, 37, 55, 89, 179, 255}) {
         for (int minutes : {0, 1, 3, 29, 39, 45, 59}) {
             for (int fraction = 0; fraction <= 9999; ++fraction) {
-                const PackedAngle a = {static_cast<uint8_t>(degrees),
-                                       static_cast<uint8_t>(minutes),
+                const PackedAngle a = {static_cast<uint8_t>(degrees), static_cast<uint8_t>(minutes),
                                        static_cast<uint8_t>(fraction >> 8),
                                        static_cast<uint8_t>(fraction & 0xFF)};
                 const PackedAngle b = EncodeAngle(DecodeAngle(a));
@@ -119,9 +118,9 @@ TEST(DataFormats, DeviceCharTableReadyBeforeAndAfterBuild) {
         int device;
     };
     const Case cases[] = {
-        {0x00, 0x00}, {0x41, 0x41}, {0x7F, 0x7F}, {0x80, 0x00}, {0xC0, 0x41}, {0xC1, 0xA0},
-        {0xB9, 0x00}, {0xA8, 0xA2}, {0xB8, 0xB5}, {0xB2, 0xD7}, {0xEE, 0x6F}, {0xFF, 0xC7},
-        {0xDF, 0xB1}, {0xE0, 0x61},
+        {0x00, 0x00}, {0x41, 0x41}, {0x7F, 0x7F}, {0x80, 0x00}, {0xC0, 0x41},
+        {0xC1, 0xA0}, {0xB9, 0x00}, {0xA8, 0xA2}, {0xB8, 0xB5}, {0xB2, 0xD7},
+        {0xEE, 0x6F}, {0xFF, 0xC7}, {0xDF, 0xB1}, {0xE0, 0x61},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(DeviceCharTable[c.code], c.device) << std::hex << c.code;

@@ -65,17 +65,24 @@ TEST(Cp1251, BestFitAndReplacement) {
         const char* cp1251;
     };
     const Case cases[] = {
-        {"Ёж №5 €", "\xA8\xE6 \xB9" "5 \x88"},
+        {"Ёж №5 €",
+         "\xA8\xE6 \xB9"
+         "5 \x88"},
         {"Café Łódź Ørsted Ångström", "Cafe Lodz Orsted Angstrom"},
         {"naïve Straße", "naive Stra?e"},
-        {"a\xE2\x88\x92" "b 2\xC3\x97" "3", "a-b 2x3"},  // minus sign, multiplication sign
+        {"a\xE2\x88\x92"
+         "b 2\xC3\x97"
+         "3",
+         "a-b 2x3"},  // minus sign, multiplication sign
         {"中文", "??"},
         {"😀", "?"},
-        {"\xFF", "?"},                // never a UTF-8 byte
-        {"\xC0\xAF", "??"},           // overlong
-        {"\xED\xA0\x80", "???"},      // encoded surrogate
-        {"ab\xD0", "ab?"},            // cut short at the end
-        {"\xD0" "A", "?A"},           // lead byte without its continuation
+        {"\xFF", "?"},            // never a UTF-8 byte
+        {"\xC0\xAF", "??"},       // overlong
+        {"\xED\xA0\x80", "???"},  // encoded surrogate
+        {"ab\xD0", "ab?"},        // cut short at the end
+        {"\xD0"
+         "A",
+         "?A"},  // lead byte without its continuation
         {"", ""},
     };
     for (const Case& c : cases) {
@@ -88,7 +95,10 @@ TEST(Cp1251, WideText) {
     const std::wstring wide = Utf8ToWide(utf8);
     EXPECT_EQ(wide, L"Ошибка 😀 é");
     EXPECT_EQ(WideToUtf8(wide), utf8);
-    EXPECT_EQ(Utf8ToWide("a\xFF" "b"), L"a\xFFFD" L"b");
+    EXPECT_EQ(Utf8ToWide("a\xFF"
+                         "b"),
+              L"a\xFFFD"
+              L"b");
     EXPECT_EQ(WideToUtf8(std::wstring(1, static_cast<wchar_t>(0xD800))), "\xEF\xBF\xBD");
 }
 
@@ -98,11 +108,20 @@ TEST(KmlOutput, FormatKmlNumberLikePercentG) {
         const char* text;
     };
     const Case cases[] = {
-        {55.7558333, "55.7558"}, {123.457, "123.457"}, {1.66667e-06, "1.66667e-06"},
-        {-0.0, "-0"},            {100.5, "100.5"},     {0.0, "0"},
-        {1e6, "1e+06"},          {37.6173, "37.6173"}, {999999.5, "1e+06"},
-        {0.0001, "0.0001"},      {0.00001, "1e-05"},   {-12.5, "-12.5"},
-        {2.5, "2.5"},            {1234567.0, "1.23457e+06"},
+        {55.7558333, "55.7558"},
+        {123.457, "123.457"},
+        {1.66667e-06, "1.66667e-06"},
+        {-0.0, "-0"},
+        {100.5, "100.5"},
+        {0.0, "0"},
+        {1e6, "1e+06"},
+        {37.6173, "37.6173"},
+        {999999.5, "1e+06"},
+        {0.0001, "0.0001"},
+        {0.00001, "1e-05"},
+        {-12.5, "-12.5"},
+        {2.5, "2.5"},
+        {1234567.0, "1.23457e+06"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(FormatKmlNumber(c.value), c.text) << c.text;
