@@ -23,14 +23,18 @@ class LLDevException : public DeviceException {};
 class ComException : public LLDevException {
 public:
     explicit ComException(uint32_t code) : m_code(code) {}
+    // transferred: bytes a failing Read had already placed in its buffer.
+    ComException(uint32_t code, int32_t transferred) : m_code(code), m_transferred(transferred) {}
     using DeviceException::GetErrorMessage;
     // The C library's text for the number, "Unknown error %d" when it has none.
     wchar_t* GetErrorMessage(wchar_t* buffer, uint32_t size) const override;
     virtual const wchar_t* SummaryW() const;
     uint32_t Code() const { return m_code; }
+    int32_t Transferred() const { return m_transferred; }
 
 private:
     uint32_t m_code;
+    int32_t m_transferred = 0;
 };
 
 // What a handler shows: the wide GetErrorMessage asked with 255 characters, as UTF-8.
