@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "link/DataFormats.h"
@@ -44,6 +46,19 @@ protected:
         m_link.m_terminal = &m_recorder;
         m_link.m_port.Open(m_path, 115200, 0, 8, 0);
         m_link.m_port.SetTimeouts(kTestTimeoutMs, kTestTimeoutMs);
+    }
+
+    // The simulator counts an answer's bytes after writing them; a fault that counts bytes
+    // must not be set before that count has settled.
+    bool WaitForAnswerBytes(uint64_t count, int timeoutMs = 2000) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (m_sim.AnswerBytes() < count) {
+            if (std::chrono::steady_clock::now() > end) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return true;
     }
 
     std::vector<Logged> Chunks() {

@@ -50,6 +50,7 @@ protected:
     void LoadThree() {
         m_sim.SetTracks({MakeTrack(5, 9, 2), MakeTrack(5, 11, 3), MakeTrack(6, 8, 4)});
         ASSERT_EQ(m_link.ReadTrackTable().size(), 3u);
+        ASSERT_TRUE(WaitForAnswerBytes(4 * 12));
         m_recorder.Log().Clear();
     }
     std::size_t CommandsSent() const { return m_sim.Received().commands.size(); }
