@@ -4,6 +4,7 @@
 
 #include "link/CommandByte.h"
 #include "link/Cp1251.h"
+#include "link/DeviceException.h"
 #include "link/DeviceLink.h"
 
 std::vector<PackedPosition> DeviceLink::ReadMarks(bool* answered) {
@@ -21,7 +22,12 @@ std::vector<PackedPosition> DeviceLink::ReadMarks(bool* answered) {
     for (unsigned i = 0; i < count; ++i) {
         // A record that arrives short keeps zeros in the missing bytes; all 8 are logged.
         PackedPosition mark{};
-        m_port.Read(mark.data(), static_cast<int32_t>(mark.size()));
+        try {
+            m_port.Read(mark.data(), static_cast<int32_t>(mark.size()));
+        } catch (const MCommunication::ComException& e) {
+            LogChunk(e.Transferred(), mark.data(), true);  // what came before the line failed
+            throw;
+        }
         LogChunk(static_cast<int32_t>(mark.size()), mark.data(), true);
         marks.push_back(mark);
     }
