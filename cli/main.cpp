@@ -385,6 +385,8 @@ int Cli::Run() {
         status = (this->*entry->handler)();
     } catch (const MCommunication::LLDevException& e) {
         status = Fail(MCommunication::ErrorText(e));
+    } catch (const std::exception& e) {
+        status = Fail(std::string("Ошибка: ") + e.what());
     }
     if (m_args.trace) {
         std::cerr << m_recorder.Log().Render() << std::flush;
