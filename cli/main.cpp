@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -128,7 +128,9 @@ bool AskYes(const std::string& question) {
     return IsYes(answer);
 }
 
-bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
+bool StdinIsTerminal() {
+    return isatty(STDIN_FILENO) == 1;
+}
 
 // The folder of path must take a new file (the writers put a temporary file beside it).
 bool CheckWritable(const std::string& path, std::string& error) {
@@ -140,8 +142,8 @@ bool CheckWritable(const std::string& path, std::string& error) {
         return false;
     }
     if (access(folder.c_str(), W_OK | X_OK) != 0) {
-        error = "Нельзя записать файл \"" + path + "\": " +
-                std::generic_category().message(errno) + ".";
+        error = "Нельзя записать файл \"" + path + "\": " + std::generic_category().message(errno) +
+                ".";
         return false;
     }
     return true;
@@ -348,9 +350,9 @@ int Cli::Run() {
         size_t maxWords;
     };
     static const Entry kCommands[] = {
-        {"query", &Cli::Query, 0, 0},      {"utc", &Cli::Utc, 2, 2},
+        {"query", &Cli::Query, 0, 0},           {"utc", &Cli::Utc, 2, 2},
         {"anemometer", &Cli::Anemometer, 2, 2}, {"interval", &Cli::Interval, 1, 1},
-        {"clear", &Cli::Clear, 0, 0},      {"table", &Cli::Table, 0, 0},
+        {"clear", &Cli::Clear, 0, 0},           {"table", &Cli::Table, 0, 0},
         {"download", &Cli::Download, 0, 65535}, {"marks", &Cli::Marks, 0, 0},
         {"route", &Cli::RouteUpload, 1, 1},
     };
@@ -516,8 +518,8 @@ int Cli::Table() {
     std::cout << "№\tДата\tВремя\tПродолжительность\tИнтервал\n";
     for (uint32_t j = 0; j < tracks.size(); ++j) {
         const auto texts = TrackRowTexts(tracks[j], j);
-        std::cout << texts[0] << '\t' << texts[1] << '\t' << texts[2] << '\t' << texts[3]
-                  << '\t' << texts[4] << '\n';
+        std::cout << texts[0] << '\t' << texts[1] << '\t' << texts[2] << '\t' << texts[3] << '\t'
+                  << texts[4] << '\n';
     }
     // As the memory bar shows it: thousandths of a percent, six decimals, decimal comma.
     const double fill = tracks.empty() ? 0.0 : MemoryFillPercent(tracks.back());

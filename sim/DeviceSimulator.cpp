@@ -40,13 +40,17 @@ std::runtime_error SystemError(const char* what) {
 }
 
 // Uniform number in [0, 1) from the generator's raw output (the same on every library).
-double Unit(std::mt19937& rng) { return rng() / 4294967296.0; }
+double Unit(std::mt19937& rng) {
+    return rng() / 4294967296.0;
+}
 
 }  // namespace
 
 DeviceSimulator::DeviceSimulator() = default;
 
-DeviceSimulator::~DeviceSimulator() { Stop(); }
+DeviceSimulator::~DeviceSimulator() {
+    Stop();
+}
 
 std::string DeviceSimulator::Start() {
     if (m_thread.joinable()) {
@@ -282,9 +286,9 @@ double Smooth(double x) {
 SimTrack MakeFlight(const Flight& f, const Airfield& field, std::mt19937& rng) {
     constexpr double kPi = 3.14159265358979323846;
     SimTrack track;
-    track.record = DeviceSimulator::MakeRecord(f.day, f.month, f.year, f.hour, f.minute,
-                                               f.second, f.interval, f.points);
-    const double wind = 8 + 14 * Unit(rng);       // km/h, head/tail component varies with heading
+    track.record = DeviceSimulator::MakeRecord(f.day, f.month, f.year, f.hour, f.minute, f.second,
+                                               f.interval, f.points);
+    const double wind = 8 + 14 * Unit(rng);  // km/h, head/tail component varies with heading
     const double windFrom = 2 * kPi * Unit(rng);
     double heading = 2 * kPi * Unit(rng);
     const double turn = (Unit(rng) < 0.5 ? 1 : -1) * 2 * kPi;  // one loop over the flight
@@ -369,9 +373,9 @@ void DeviceSimulator::Serve() {
     while (!m_stopping) {
         int timeout = -1;
         if (m_state == State::Route) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  routeDeadline - Clock::now())
-                                  .count();
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(routeDeadline - Clock::now())
+                    .count();
             if (left <= 0) {
                 FinishRoute();
                 continue;
@@ -658,9 +662,8 @@ bool DeviceSimulator::Answer(const uint8_t* data, size_t count) {
         if (baud) {
             const auto due = m_paceStart + std::chrono::nanoseconds(static_cast<int64_t>(
                                                (m_paceSent + chunk) * 10 * 1e9 / baud));
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  due - Clock::now())
-                                  .count();
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now()).count();
             if (left > 2 && !WaitMs(static_cast<uint32_t>(left - 1))) {
                 return false;
             }

@@ -16,36 +16,36 @@ namespace sim {
 
 // One recorded track as the device stores it.
 struct SimTrack {
-    std::array<uint8_t, 12> record{};                // table record; startPage filled by Layout
-    std::vector<std::array<uint8_t, 32>> points;     // point records
+    std::array<uint8_t, 12> record{};             // table record; startPage filled by Layout
+    std::vector<std::array<uint8_t, 32>> points;  // point records
 };
 
 // Misbehaviour the simulator can be told to show. Unset options mean "behave".
 struct SimFaults {
-    std::optional<uint32_t> badChecksumTrack;     // track index whose checksum is off by one
-    std::optional<uint32_t> silenceAfterRecords;  // 0x11: stop sending after k records
-    std::optional<uint32_t> shortRecordAt;        // 0x11: record k sent with only 20 bytes
-    uint32_t shortRecordPauseMs = 1200;           // quiet gap after the short record
-    bool extraRecord = false;                     // 0x11: one record beyond pointCount
-    std::optional<uint32_t> marksSent;            // 0x55: announce all, send only this many
+    std::optional<uint32_t> badChecksumTrack;           // track index whose checksum is off by one
+    std::optional<uint32_t> silenceAfterRecords;        // 0x11: stop sending after k records
+    std::optional<uint32_t> shortRecordAt;              // 0x11: record k sent with only 20 bytes
+    uint32_t shortRecordPauseMs = 1200;                 // quiet gap after the short record
+    bool extraRecord = false;                           // 0x11: one record beyond pointCount
+    std::optional<uint32_t> marksSent;                  // 0x55: announce all, send only this many
     std::optional<std::array<uint8_t, 4>> clearAnswer;  // 0xEE: answer other than EE EE EE EE
-    uint32_t clearDelayMs = 0;                    // 0xEE: answer after this delay
-    std::optional<uint64_t> hangupAfterBytes;     // close the master after n answer bytes
-    std::optional<uint8_t> capability;            // 0x33: answer (default 2)
-    std::vector<uint8_t> silentCommands;          // commands that get no answer at all
-    uint32_t pacingBaud = 0;                      // >0: send at baud/10 bytes per second
+    uint32_t clearDelayMs = 0;                          // 0xEE: answer after this delay
+    std::optional<uint64_t> hangupAfterBytes;           // close the master after n answer bytes
+    std::optional<uint8_t> capability;                  // 0x33: answer (default 2)
+    std::vector<uint8_t> silentCommands;                // commands that get no answer at all
+    uint32_t pacingBaud = 0;                            // >0: send at baud/10 bytes per second
 };
 
 // What the device was told, for checks.
 struct SimReceived {
-    std::optional<std::array<uint8_t, 2>> utcOffset;     // hours, minutes
-    std::optional<std::array<uint8_t, 2>> calibration;   // reference, onboard
+    std::optional<std::array<uint8_t, 2>> utcOffset;    // hours, minutes
+    std::optional<std::array<uint8_t, 2>> calibration;  // reference, onboard
     std::optional<uint8_t> interval;
-    std::vector<uint8_t> routeBytes;   // everything after AA: length byte, points
-    uint32_t routeCount = 0;           // completed uploads
+    std::vector<uint8_t> routeBytes;  // everything after AA: length byte, points
+    uint32_t routeCount = 0;          // completed uploads
     uint32_t clearCount = 0;
-    std::vector<uint8_t> commands;     // command bytes in order of arrival
-    uint64_t bytesIn = 0;              // every byte the device read
+    std::vector<uint8_t> commands;  // command bytes in order of arrival
+    uint64_t bytesIn = 0;           // every byte the device read
 };
 
 class DeviceSimulator {

@@ -104,9 +104,9 @@ int main(int argc, char** argv) {
             faults.marksSent = static_cast<uint32_t>(v);
         } else if (option == "--clear-answer" && argument && std::strlen(argument) == 8 &&
                    number(0xFFFFFFFF, 16)) {
-            faults.clearAnswer = std::array<uint8_t, 4>{
-                static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16),
-                static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
+            faults.clearAnswer =
+                std::array<uint8_t, 4>{static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16),
+                                       static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
         } else if (option == "--clear-delay" && number(600000)) {
             faults.clearDelayMs = static_cast<uint32_t>(v);
         } else if (option == "--hangup-after" && number(~0ULL)) {

@@ -40,11 +40,13 @@ struct Result {
     std::string err;
 };
 
-std::string Slurp(const std::string& path) { return kml_test::ReadFile(path); }
+std::string Slurp(const std::string& path) {
+    return kml_test::ReadFile(path);
+}
 
 // Runs a program with standard input from /dev/null (not a terminal).
 Result RunProgram(const std::string& program, const std::vector<std::string>& args,
-           const fs::path& scratch) {
+                  const fs::path& scratch) {
     const std::string outPath = (scratch / "stdout").string();
     const std::string errPath = (scratch / "stderr").string();
     const pid_t pid = fork();
@@ -269,10 +271,10 @@ TEST_F(CliTest, TablePrintsRowsAndMemoryFill) {
     auto tracks = m_tracks;
     tracks[2].record[6] = 0;
     tracks[2].record[7] = 0x03;
-    tracks[2].record[8] = 0xE8;                      // start page 1000
+    tracks[2].record[8] = 0xE8;  // start page 1000
     tracks[2].record[10] = 0;
-    tracks[2].record[11] = 100;                      // 100 points: 2 pages
-    tracks[0].record[9] = 0;                         // zero interval: a faulty track
+    tracks[2].record[11] = 100;  // 100 points: 2 pages
+    tracks[0].record[9] = 0;     // zero interval: a faulty track
     m_sim.SetTracks(tracks, false);
     const Result r = Cli({"table"});
     EXPECT_EQ(r.status, 0) << r.err;
@@ -281,8 +283,8 @@ TEST_F(CliTest, TablePrintsRowsAndMemoryFill) {
         TrackEntry entry;
         entry.record = tracks[j].record;
         const auto texts = TrackRowTexts(entry, j);
-        expected += texts[0] + "\t" + texts[1] + "\t" + texts[2] + "\t" + texts[3] + "\t" +
-                    texts[4] + "\n";
+        expected +=
+            texts[0] + "\t" + texts[1] + "\t" + texts[2] + "\t" + texts[3] + "\t" + texts[4] + "\n";
     }
     expected += "Заполнение памяти: 0,191000 %\n";
     EXPECT_EQ(r.out, expected);
@@ -385,7 +387,8 @@ TEST_F(CliTest, MarksWriteAFileOrNothing) {
 }
 
 TEST_F(CliTest, RouteUploadsTheSampleAndRefusesBadFiles) {
-    const Result r = Cli({"route", std::string(PELNORA_TEST_DATA) + "/../../examples/moscow-route.kml"});
+    const Result r =
+        Cli({"route", std::string(PELNORA_TEST_DATA) + "/../../examples/moscow-route.kml"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("Маршрут передан успешно"), std::string::npos);
     ASSERT_TRUE(m_sim.WaitForRoute(1, 3000));
@@ -400,8 +403,9 @@ TEST_F(CliTest, RouteUploadsTheSampleAndRefusesBadFiles) {
     std::ofstream(File("broken.kml")) << "<kml><Document><Placemark><name>A</name></Document>";
     std::string many = "<kml><Document>";
     for (int i = 0; i < 256; ++i) {
-        many += "<Placemark><name>P</name><Point><coordinates>37,55</coordinates></Point>"
-                "</Placemark>";
+        many +=
+            "<Placemark><name>P</name><Point><coordinates>37,55</coordinates></Point>"
+            "</Placemark>";
     }
     std::ofstream(File("many.kml")) << many << "</Document></kml>";
     m_sim.ClearReceived();
@@ -415,13 +419,14 @@ TEST_F(CliTest, RouteUploadsTheSampleAndRefusesBadFiles) {
 }
 
 TEST(CliPrograms, HelpNamesEveryCommand) {
-    const fs::path scratch = fs::temp_directory_path() / ("pelnora-help-" + std::to_string(getpid()));
+    const fs::path scratch =
+        fs::temp_directory_path() / ("pelnora-help-" + std::to_string(getpid()));
     fs::create_directories(scratch);
     const Result r = RunProgram(kCli, {"--help"}, scratch);
     EXPECT_EQ(r.status, 0);
     for (const char* command :
-         {"query", "utc", "anemometer", "interval", "clear", "table", "download", "marks",
-          "route", "--keep-bad", "--drop-bad", "--simulate", "--trace", "--baud"}) {
+         {"query", "utc", "anemometer", "interval", "clear", "table", "download", "marks", "route",
+          "--keep-bad", "--drop-bad", "--simulate", "--trace", "--baud"}) {
         EXPECT_NE(r.out.find(command), std::string::npos) << command;
     }
     EXPECT_EQ(RunProgram(kSim, {"--help"}, scratch).status, 0);
@@ -430,7 +435,8 @@ TEST(CliPrograms, HelpNamesEveryCommand) {
 }
 
 TEST(CliPrograms, SimulateRunsTheDemoInProcess) {
-    const fs::path scratch = fs::temp_directory_path() / ("pelnora-sim-" + std::to_string(getpid()));
+    const fs::path scratch =
+        fs::temp_directory_path() / ("pelnora-sim-" + std::to_string(getpid()));
     fs::create_directories(scratch);
     Result r = RunProgram(kCli, {"--simulate", "query"}, scratch);
     EXPECT_EQ(r.status, 0);
@@ -460,7 +466,8 @@ TEST(CliPrograms, PelnoraSimServesUntilTerminated) {
     ASSERT_EQ(path.back(), '\n');
     path.pop_back();
 
-    const fs::path scratch = fs::temp_directory_path() / ("pelnora-sim2-" + std::to_string(getpid()));
+    const fs::path scratch =
+        fs::temp_directory_path() / ("pelnora-sim2-" + std::to_string(getpid()));
     fs::create_directories(scratch);
     const Result query = RunProgram(kCli, {"--port", path, "query"}, scratch);
     EXPECT_EQ(query.out.substr(0, 3), "07\n");

@@ -63,7 +63,9 @@ protected:
         m_port.SetTimeouts(100, 100);
     }
 
-    void Send(const Bytes& bytes) { m_port.Write(bytes.data(), static_cast<int32_t>(bytes.size())); }
+    void Send(const Bytes& bytes) {
+        m_port.Write(bytes.data(), static_cast<int32_t>(bytes.size()));
+    }
 
     // Everything until the line is quiet for the read time-out.
     Bytes ReadAll() {
@@ -117,8 +119,8 @@ TEST_F(SimulatorTest, TableListsRecordsWithLaidOutPagesThenTerminator) {
     for (const auto& t : tracks) {
         expected.insert(expected.end(), t.record.begin(), t.record.end());
     }
-    expected = Concat(expected, {0xFF, 0xFF, 0xFF, 0xFF, 0xDD, 0xDD, 0xDD, 0xDD, 0xFF, 0xFF,
-                                 0xFF, 0xFF});
+    expected =
+        Concat(expected, {0xFF, 0xFF, 0xFF, 0xFF, 0xDD, 0xDD, 0xDD, 0xDD, 0xFF, 0xFF, 0xFF, 0xFF});
     EXPECT_EQ(Ask({0xDD}), expected);
 }
 
@@ -208,8 +210,8 @@ TEST_F(SimulatorTest, ClearConfirmsAndEmptiesOrMisbehaves) {
     std::this_thread::sleep_for(std::chrono::milliseconds(400) - (Clock::now() - start));
     EXPECT_EQ(ReadAll(), (Bytes{0xEE, 0xEE, 0xEE, 0xEE}));
     EXPECT_TRUE(m_sim.Tracks().empty());
-    EXPECT_EQ(Ask({0xDD}), (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0xDD, 0xDD, 0xDD, 0xDD, 0xFF, 0xFF,
-                                  0xFF, 0xFF}));
+    EXPECT_EQ(Ask({0xDD}),
+              (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0xDD, 0xDD, 0xDD, 0xDD, 0xFF, 0xFF, 0xFF, 0xFF}));
     EXPECT_EQ(m_sim.Received().clearCount, 2u);
 }
 
