@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <tinyxml.h>
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -13,7 +14,6 @@
 #include <cmath>
 #include <cstring>
 #include <system_error>
-#include <tinyxml.h>
 
 #include "link/CommandByte.h"
 #include "link/Cp1251.h"
@@ -283,8 +283,8 @@ bool ParseRouteKml(const std::string& text, std::vector<RoutePoint>& route, std:
         ReadCoordinates(placemark, longitude, latitude);
         RoutePoint point = ReadRoutePoint(placemark);
         if (!FitsPackedAngle(longitude) || !FitsPackedAngle(latitude)) {
-            const std::string values = "долгота " + FormatKmlNumber(longitude) + ", широта " +
-                                       FormatKmlNumber(latitude);
+            const std::string values =
+                "долгота " + FormatKmlNumber(longitude) + ", широта " + FormatKmlNumber(latitude);
             SetError(error, "Точка " + std::to_string(points.size() + 1) + " «" + point.name +
                                 "» (" + values +
                                 ") не может быть передана: прибор хранит только северную "

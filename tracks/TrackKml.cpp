@@ -89,9 +89,13 @@ void AppendTrack(std::string& out, const TrackEntry& track) {
 
 }  // namespace
 
-std::string FormatTrackDate(const TrackEntry& entry) { return FormatStart(entry, "%d.%m.%y"); }
+std::string FormatTrackDate(const TrackEntry& entry) {
+    return FormatStart(entry, "%d.%m.%y");
+}
 
-std::string FormatTrackTime(const TrackEntry& entry) { return FormatStart(entry, "%H:%M:%S"); }
+std::string FormatTrackTime(const TrackEntry& entry) {
+    return FormatStart(entry, "%H:%M:%S");
+}
 
 std::string BuildTrackKml(const std::vector<TrackEntry>& tracks, const std::string& title) {
     std::string out;

@@ -65,8 +65,12 @@ TEST_F(MarksFile, TitleDropsTheLastFourCharacters) {
         const char* title;
     };
     const Case cases[] = {
-        {"Points.kml", "Points"}, {"abcd", "abcd"},       {"abcde", "a"},
-        {"Полёт.kml", "Полёт"},   {"a&b <c>.kml", "a&amp;b &lt;c&gt;"}, {"x.y.KML", "x.y"},
+        {"Points.kml", "Points"},
+        {"abcd", "abcd"},
+        {"abcde", "a"},
+        {"Полёт.kml", "Полёт"},
+        {"a&b <c>.kml", "a&amp;b &lt;c&gt;"},
+        {"x.y.KML", "x.y"},
     };
     for (const Case& c : cases) {
         const std::string path = PathOf(c.fileName);
@@ -100,18 +104,17 @@ TEST_F(MarksExchange, ReadsEveryAnnouncedRecord) {
     EXPECT_EQ(m_link.ReadMarks(&answered),
               (std::vector<PackedPosition>{kMoscow, kTiny, PackedPosition{}}));
     EXPECT_TRUE(answered);
-    EXPECT_EQ(Chunks(), (std::vector<Logged>{Sent({0x55}), Got({0x03}),
-                                             Got(Bytes(kMoscow.begin(), kMoscow.end())),
-                                             Got(Bytes(kTiny.begin(), kTiny.end())),
-                                             Got(Bytes(8, 0))}));
+    EXPECT_EQ(Chunks(), (std::vector<Logged>{
+                            Sent({0x55}), Got({0x03}), Got(Bytes(kMoscow.begin(), kMoscow.end())),
+                            Got(Bytes(kTiny.begin(), kTiny.end())), Got(Bytes(8, 0))}));
     EXPECT_EQ(m_recorder.RefreshCount(), 1);
 }
 
 TEST_F(MarksExchange, CountIsUnsignedUpTo255AndAllAreWritten) {
     std::vector<std::array<uint8_t, 8>> marks;
     for (int i = 0; i < 255; ++i) {
-        marks.push_back({55, static_cast<uint8_t>(i % 60), 0, 0, 37, static_cast<uint8_t>(i / 60),
-                         0, 0});
+        marks.push_back(
+            {55, static_cast<uint8_t>(i % 60), 0, 0, 37, static_cast<uint8_t>(i / 60), 0, 0});
     }
     m_sim.SetMarks(marks);
     const std::vector<PackedPosition> got = m_link.ReadMarks();

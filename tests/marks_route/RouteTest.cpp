@@ -63,7 +63,7 @@ TEST_F(RouteText, DeviceNames) {
         {"№12", {0x00, 0x00, 0x00, 0x00}},    {"Ab№c", {0x41, 0x62, 0x00, 0x00}},
         {"", {0x00, 0x00, 0x00, 0x00}},       {"Z", {0x5A, 0x00, 0x00, 0x00}},
         {"Самара", {0x43, 0x61, 0xBC, 0x61}}, {"ёж", {0xB5, 0xB6, 0x00, 0x00}},
-        {"漢A", {0x3F, 0x41, 0x00, 0x00}},    // no Windows-1251 form: a question mark
+        {"漢A", {0x3F, 0x41, 0x00, 0x00}},  // no Windows-1251 form: a question mark
     };
     for (const Case& c : cases) {
         EXPECT_EQ(ToDeviceName(c.name), c.bytes) << c.name;
@@ -71,18 +71,20 @@ TEST_F(RouteText, DeviceNames) {
 }
 
 TEST_F(RouteText, PlacemarksInDocumentOrderParentsFirst) {
-    const std::string text = Kml(
-        "<Folder><name>outer</name>\n"
-        "  <Folder>" + Placemark("A", "1,2") + "</Folder>\n"
-        "  <Placemark><name>B</name><Point><coordinates>3,4</coordinates></Point>\n"
-        "    <Placemark><name>C</name></Placemark>\n"
-        "  </Placemark>\n"
-        "</Folder>\n"
-        "<placemark><name>lower</name></placemark>\n"
-        "<kml:Placemark><name>prefixed</name></kml:Placemark>\n"
-        "<Placemark><name>D</name><LineString><coordinates>5,6 7,8</coordinates></LineString>"
-        "</Placemark>\n" +
-        Placemark("E", "9,10"));
+    const std::string text =
+        Kml("<Folder><name>outer</name>\n"
+            "  <Folder>" +
+            Placemark("A", "1,2") +
+            "</Folder>\n"
+            "  <Placemark><name>B</name><Point><coordinates>3,4</coordinates></Point>\n"
+            "    <Placemark><name>C</name></Placemark>\n"
+            "  </Placemark>\n"
+            "</Folder>\n"
+            "<placemark><name>lower</name></placemark>\n"
+            "<kml:Placemark><name>prefixed</name></kml:Placemark>\n"
+            "<Placemark><name>D</name><LineString><coordinates>5,6 7,8</coordinates></LineString>"
+            "</Placemark>\n" +
+            Placemark("E", "9,10"));
     const std::vector<RoutePoint> route = Parse(text);
     std::vector<std::string> names;
     for (const RoutePoint& p : route) {
@@ -107,7 +109,7 @@ TEST_F(RouteText, CoordinatesText) {
         {"37.6173,55.7558,120", kMoscow},
         {"37.6173 , 55.7558", kMoscow},
         {"\n\t 37.6173,55.7558 38,56,0 39,57,0\n", kMoscow},  // further tuples ignored
-        {"37.6173;55.7558", kMoscow},                          // any one separator
+        {"37.6173;55.7558", kMoscow},                         // any one separator
         {"+37.6173,+55.7558", kMoscow},
         {"0.5,60", {0x3C, 0, 0, 0, 0x00, 0x1E, 0x00, 0x00}},
         {"", {}},
@@ -123,13 +125,13 @@ TEST_F(RouteText, CoordinatesText) {
 }
 
 TEST_F(RouteText, PositionOnlyFromDirectChildren) {
-    const std::vector<RoutePoint> route = Parse(Kml(
-        "<Placemark><name>deep</name><MultiGeometry><Point><coordinates>1,2</coordinates>"
-        "</Point></MultiGeometry></Placemark>\n"
-        "<Placemark><name>second</name><Point><foo><coordinates>1,2</coordinates></foo>"
-        "</Point></Placemark>\n"
-        "<Placemark><name>first</name><Point><coordinates>1,2</coordinates></Point>"
-        "<Point><coordinates>3,4</coordinates></Point></Placemark>\n"));
+    const std::vector<RoutePoint> route =
+        Parse(Kml("<Placemark><name>deep</name><MultiGeometry><Point><coordinates>1,2</coordinates>"
+                  "</Point></MultiGeometry></Placemark>\n"
+                  "<Placemark><name>second</name><Point><foo><coordinates>1,2</coordinates></foo>"
+                  "</Point></Placemark>\n"
+                  "<Placemark><name>first</name><Point><coordinates>1,2</coordinates></Point>"
+                  "<Point><coordinates>3,4</coordinates></Point></Placemark>\n"));
     ASSERT_EQ(route.size(), 3u);
     EXPECT_EQ(route[0].position, PackedPosition{});
     EXPECT_EQ(route[1].position, PackedPosition{});
@@ -137,11 +139,11 @@ TEST_F(RouteText, PositionOnlyFromDirectChildren) {
 }
 
 TEST_F(RouteText, NamesAreDecodedAndCondensed) {
-    const std::vector<RoutePoint> route = Parse(Kml(
-        Placemark("  Мос \n\t ква  ", "1,2") + Placemark("A&amp;B &#x41;", "1,2") +
-        "<Placemark><Point><coordinates>1,2</coordinates></Point></Placemark>\n"
-        "<Placemark><name><b>bold</b></name></Placemark>\n"
-        "<Placemark><name><![CDATA[<x>]]></name></Placemark>\n"));
+    const std::vector<RoutePoint> route =
+        Parse(Kml(Placemark("  Мос \n\t ква  ", "1,2") + Placemark("A&amp;B &#x41;", "1,2") +
+                  "<Placemark><Point><coordinates>1,2</coordinates></Point></Placemark>\n"
+                  "<Placemark><name><b>bold</b></name></Placemark>\n"
+                  "<Placemark><name><![CDATA[<x>]]></name></Placemark>\n"));
     ASSERT_EQ(route.size(), 5u);
     EXPECT_EQ(route[0].name, "Мос ква");
     EXPECT_EQ(route[1].name, "A&B A");
@@ -163,18 +165,20 @@ TEST_F(RouteText, CountsUpToTheLimit) {
 
 TEST_F(RouteText, RefusedTexts) {
     std::string deep;
-    for (int i = 0; i < 20000; ++i) deep += "<Folder>";
-    for (int i = 0; i < 20000; ++i) deep += "</Folder>";
+    for (int i = 0; i < 20000; ++i)
+        deep += "<Folder>";
+    for (int i = 0; i < 20000; ++i)
+        deep += "</Folder>";
     const std::string refused[] = {
         "",
         "   \n",
-        "<?xml version=\"1.0\"?>\n",                     // no element at all
-        Kml("<Placemark><name>A</name>"),                // unclosed
-        Kml("<Placemark><name>A</nam></Placemark>"),    // mismatched end tag
+        "<?xml version=\"1.0\"?>\n",                  // no element at all
+        Kml("<Placemark><name>A</name>"),             // unclosed
+        Kml("<Placemark><name>A</nam></Placemark>"),  // mismatched end tag
         "not xml at all",
-        std::string("<kml>\0<Placemark/></kml>", 25),    // binary
+        std::string("<kml>\0<Placemark/></kml>", 25),  // binary
         Kml(deep),
-        Kml(Placemark("West", "-37.6,55.7")),            // no sign in the device's format
+        Kml(Placemark("West", "-37.6,55.7")),  // no sign in the device's format
         Kml(Placemark("South", "37.6,-55.7")),
         Kml(Placemark("Far", "256,10")),
     };
@@ -189,9 +193,11 @@ TEST_F(RouteText, RefusedTexts) {
 
 TEST_F(RouteText, ReasonableNestingIsRead) {
     std::string body;
-    for (int i = 0; i < 200; ++i) body += "<Folder a=\"x>y\"><!-- <Folder> --><![CDATA[<Folder>]]>";
+    for (int i = 0; i < 200; ++i)
+        body += "<Folder a=\"x>y\"><!-- <Folder> --><![CDATA[<Folder>]]>";
     body += Placemark("In", "1,2");
-    for (int i = 0; i < 200; ++i) body += "</Folder>";
+    for (int i = 0; i < 200; ++i)
+        body += "</Folder>";
     EXPECT_EQ(Parse(Kml(body)).size(), 1u);
 }
 
@@ -234,7 +240,7 @@ protected:
 
 TEST_F(RouteFile, LoadsWithByteOrderMarkAndCarriageReturns) {
     std::string text = "\xEF\xBB\xBF" + Kml(Placemark("Москва", "37.6173,\r\n55.7558") +
-                                                "<Placemark><name>A\r\nB</name></Placemark>");
+                                            "<Placemark><name>A\r\nB</name></Placemark>");
     std::vector<RoutePoint> route;
     std::string error;
     ASSERT_TRUE(LoadRouteFile(Write("маршрут.kml", text), route, &error)) << error;
@@ -275,14 +281,14 @@ TEST_F(RouteUpload, WorkedExample) {
     const std::vector<RoutePoint> route =
         Parse(Kml(Placemark("Москва", "37.6173,55.7558") + Placemark("A1", "0,0")));
     const Bytes received = UploadAndReceive(route);
-    EXPECT_EQ(Chunks(), (std::vector<Logged>{
-                            Sent({0xAA}), Sent({0x18}),
-                            Sent({0x37, 0x2D, 0x0D, 0x98, 0x25, 0x25, 0x01, 0x7C}),
-                            Sent({0x4D, 0x6F, 0x63, 0xBA}), Sent(Bytes(8, 0)),
-                            Sent({0x41, 0x31, 0x00, 0x00})}));
+    EXPECT_EQ(Chunks(), (std::vector<Logged>{Sent({0xAA}), Sent({0x18}),
+                                             Sent({0x37, 0x2D, 0x0D, 0x98, 0x25, 0x25, 0x01, 0x7C}),
+                                             Sent({0x4D, 0x6F, 0x63, 0xBA}), Sent(Bytes(8, 0)),
+                                             Sent({0x41, 0x31, 0x00, 0x00})}));
     EXPECT_EQ(m_recorder.RefreshCount(), 1);
-    EXPECT_EQ(received, (Bytes{0x18, 0x37, 0x2D, 0x0D, 0x98, 0x25, 0x25, 0x01, 0x7C, 0x4D, 0x6F,
-                               0x63, 0xBA, 0, 0, 0, 0, 0, 0, 0, 0, 0x41, 0x31, 0x00, 0x00}));
+    EXPECT_EQ(received,
+              (Bytes{0x18, 0x37, 0x2D, 0x0D, 0x98, 0x25, 0x25, 0x01, 0x7C, 0x4D, 0x6F, 0x63, 0xBA,
+                     0,    0,    0,    0,    0,    0,    0,    0,    0x41, 0x31, 0x00, 0x00}));
 }
 
 TEST_F(RouteUpload, LengthByteWraps) {

@@ -25,8 +25,12 @@ struct Logged {
     bool operator==(const Logged&) const = default;
 };
 
-inline Logged Sent(Bytes b) { return {false, std::move(b)}; }
-inline Logged Got(Bytes b) { return {true, std::move(b)}; }
+inline Logged Sent(Bytes b) {
+    return {false, std::move(b)};
+}
+inline Logged Got(Bytes b) {
+    return {true, std::move(b)};
+}
 
 inline void PrintTo(const Logged& l, std::ostream* os) {
     *os << (l.received ? "<" : ">");

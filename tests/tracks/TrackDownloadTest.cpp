@@ -7,9 +7,9 @@
 
 #include "link/DeviceException.h"
 #include "tracks/KmlConsumers.h"
+#include "tracks/SimLink.h"
 #include "tracks/TrackFixtures.h"
 #include "tracks/TrackKml.h"
-#include "tracks/SimLink.h"
 #include "tracks/TrackTable.h"
 
 using sim::DeviceSimulator;
@@ -24,9 +24,8 @@ namespace {
 
 // A point whose every byte matters: the uninterpreted tail differs from point to point.
 std::array<uint8_t, 32> RawPoint(uint8_t i) {
-    std::array<uint8_t, 32> p = DeviceSimulator::MakePoint(55.75 + i / 1000.0, 37.6 + i / 1000.0,
-                                                           static_cast<uint16_t>(100 + i), 80,
-                                                           1.5, 90);
+    std::array<uint8_t, 32> p = DeviceSimulator::MakePoint(
+        55.75 + i / 1000.0, 37.6 + i / 1000.0, static_cast<uint16_t>(100 + i), 80, 1.5, 90);
     for (std::size_t b = 20; b < 32; ++b) {
         p[b] = static_cast<uint8_t>(0xA0 + i + b);
     }
@@ -42,7 +41,9 @@ SimTrack MakeTrack(int day, int hour, uint16_t points) {
     return t;
 }
 
-Bytes Terminator() { return Bytes(kTrackTerminator.begin(), kTrackTerminator.end()); }
+Bytes Terminator() {
+    return Bytes(kTrackTerminator.begin(), kTrackTerminator.end());
+}
 
 class TrackExchange : public sim_test::SimLink {
 protected:
@@ -76,12 +77,10 @@ TEST_F(TrackExchange, TableRecordsAsSentAndTheLog) {
     EXPECT_EQ(table[1].StartPage(), 1u);
     EXPECT_EQ(MemoryFillPercent(table.back()), 3 / 524160.0 * 100);
     const Bytes end(kTrackTableTerminator.begin(), kTrackTableTerminator.end());
-    EXPECT_EQ(Chunks(), (std::vector<Logged>{Sent({0xDD}),
-                                             Got(Bytes(stored[0].record.begin(),
-                                                       stored[0].record.end())),
-                                             Got(Bytes(stored[1].record.begin(),
-                                                       stored[1].record.end())),
-                                             Got(end)}));
+    EXPECT_EQ(Chunks(),
+              (std::vector<Logged>{
+                  Sent({0xDD}), Got(Bytes(stored[0].record.begin(), stored[0].record.end())),
+                  Got(Bytes(stored[1].record.begin(), stored[1].record.end())), Got(end)}));
     EXPECT_EQ(m_recorder.RefreshCount(), 1);
 }
 
@@ -107,8 +106,8 @@ TEST_F(TrackExchange, IntactTrackWireLogAndProgress) {
     EXPECT_EQ(m_link.m_progress.load(), 1.0);
 
     const uint16_t sum = DeviceSimulator::Checksum(track);
-    std::vector<Logged> expected = {Sent({0x11}), Sent({track.record[6], track.record[7],
-                                                        track.record[8]})};
+    std::vector<Logged> expected = {Sent({0x11}),
+                                    Sent({track.record[6], track.record[7], track.record[8]})};
     for (const auto& p : track.points) {
         expected.push_back(Got(Bytes(p.begin(), p.end())));
     }

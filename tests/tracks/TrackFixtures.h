@@ -14,12 +14,18 @@ namespace track_test {
 inline TrackEntry Entry(int day, int month, int year, int hour, int minute, int second,
                         uint32_t startPage = 0, uint8_t interval = 1, uint16_t pointCount = 0) {
     TrackEntry e;
-    e.record = {static_cast<uint8_t>(day),         static_cast<uint8_t>(month),
-                static_cast<uint8_t>(year),        static_cast<uint8_t>(hour),
-                static_cast<uint8_t>(minute),      static_cast<uint8_t>(second),
-                static_cast<uint8_t>(startPage >> 16), static_cast<uint8_t>(startPage >> 8),
-                static_cast<uint8_t>(startPage),   interval,
-                static_cast<uint8_t>(pointCount >> 8), static_cast<uint8_t>(pointCount)};
+    e.record = {static_cast<uint8_t>(day),
+                static_cast<uint8_t>(month),
+                static_cast<uint8_t>(year),
+                static_cast<uint8_t>(hour),
+                static_cast<uint8_t>(minute),
+                static_cast<uint8_t>(second),
+                static_cast<uint8_t>(startPage >> 16),
+                static_cast<uint8_t>(startPage >> 8),
+                static_cast<uint8_t>(startPage),
+                interval,
+                static_cast<uint8_t>(pointCount >> 8),
+                static_cast<uint8_t>(pointCount)};
     return e;
 }
 
@@ -30,9 +36,11 @@ inline TrackPoint Point(std::initializer_list<uint8_t> latitude,
                         uint16_t airSpeed) {
     TrackPoint p;
     std::size_t i = 0;
-    for (uint8_t b : latitude) p.bytes[i++] = b;
+    for (uint8_t b : latitude)
+        p.bytes[i++] = b;
     i = 4;
-    for (uint8_t b : longitude) p.bytes[i++] = b;
+    for (uint8_t b : longitude)
+        p.bytes[i++] = b;
     p.bytes[11] = static_cast<uint8_t>(groundSpeed >> 8);
     p.bytes[12] = static_cast<uint8_t>(groundSpeed);
     p.bytes[13] = static_cast<uint8_t>(altitude >> 8);

@@ -26,20 +26,29 @@ struct RowCase {
 TEST(TrackTable, RowTexts) {
     const std::vector<RowCase> cases = {
         {Entry(5, 3, 13, 9, 7, 0, 0, 5, 100), 0, {"0", "05.03.13", "09:07:00", "00:08:20", "5"}},
-        {Entry(31, 12, 99, 23, 59, 59, 0, 1, 3661), 7,
+        {Entry(31, 12, 99, 23, 59, 59, 0, 1, 3661),
+         7,
          {"7", "31.12.99", "23:59:59", "01:01:01", "1"}},
-        {Entry(1, 1, 14, 0, 0, 0, 0, 6, 60000), 12, {"12", "01.01.14", "00:00:00", "100:00:00", "6"}},
-        {Entry(1, 1, 14, 0, 0, 0, 0, 255, 65535), 4294967295u,
+        {Entry(1, 1, 14, 0, 0, 0, 0, 6, 60000),
+         12,
+         {"12", "01.01.14", "00:00:00", "100:00:00", "6"}},
+        {Entry(1, 1, 14, 0, 0, 0, 0, 255, 65535),
+         4294967295u,
          {"4294967295", "01.01.14", "00:00:00", "4642:03:45", "255"}},
         // Faulty tracks: no points or no interval; the other columns are still filled.
-        {Entry(2, 4, 13, 8, 30, 5, 0, 0, 100), 1,
+        {Entry(2, 4, 13, 8, 30, 5, 0, 0, 100),
+         1,
          {"1", "02.04.13", "08:30:05", "неисправный трек", "0"}},
-        {Entry(2, 4, 13, 8, 30, 5, 0, 10, 0), 2,
+        {Entry(2, 4, 13, 8, 30, 5, 0, 10, 0),
+         2,
          {"2", "02.04.13", "08:30:05", "неисправный трек", "10"}},
         // All zeros is an ordinary record, not the terminator.
-        {Entry(0, 0, 0, 0, 0, 0, 0, 0, 0), 3, {"3", "00.00.00", "00:00:00", "неисправный трек", "0"}},
+        {Entry(0, 0, 0, 0, 0, 0, 0, 0, 0),
+         3,
+         {"3", "00.00.00", "00:00:00", "неисправный трек", "0"}},
         // Out-of-range bytes are shown as they are.
-        {Entry(255, 255, 255, 255, 255, 255, 0, 1, 59), 0,
+        {Entry(255, 255, 255, 255, 255, 255, 0, 1, 59),
+         0,
          {"0", "255.255.255", "255:255:255", "00:00:59", "1"}},
     };
     for (const RowCase& c : cases) {
@@ -62,8 +71,10 @@ TEST(TrackTable, MemoryFill) {
         uint32_t usedPages;
     };
     const Case cases[] = {
-        {1000, 100, 1002}, {0, 0, 0},          {0, 1, 1},        {0, 64, 1},
-        {0, 65, 2},        {524159, 64, 524160}, {10, 65535, 1034}, {0xFFFFFF, 0, 0xFFFFFF},
+        {1000, 100, 1002}, {0, 0, 0},
+        {0, 1, 1},         {0, 64, 1},
+        {0, 65, 2},        {524159, 64, 524160},
+        {10, 65535, 1034}, {0xFFFFFF, 0, 0xFFFFFF},
     };
     for (const Case& c : cases) {
         const double fill = MemoryFillPercent(Entry(1, 1, 13, 0, 0, 0, c.startPage, 1, c.points));
@@ -74,8 +85,8 @@ TEST(TrackTable, MemoryFill) {
 }
 
 TEST(TrackTable, PointValues) {
-    const TrackPoint up = Point({0x37, 0x2D, 0x0D, 0xAC}, {0x25, 0x25, 0x01, 0x7C}, 300, 150,
-                                0x77, 2, 5, 65535);
+    const TrackPoint up =
+        Point({0x37, 0x2D, 0x0D, 0xAC}, {0x25, 0x25, 0x01, 0x7C}, 300, 150, 0x77, 2, 5, 65535);
     EXPECT_NEAR(up.Latitude(), 55.755833333, 1e-9);
     EXPECT_NEAR(up.Longitude(), 37.6173, 1e-9);
     EXPECT_EQ(up.GroundSpeed(), 300);
@@ -107,7 +118,8 @@ TEST(TrackTable, StartTimeIsLocalWithDaylightSavingUnknown) {
     ScopedTimeZone zone("Europe/Moscow");
     EXPECT_EQ(TrackStartTime(Entry(5, 3, 13, 9, 7, 0)), 1362460020);  // UTC+4 in 2013
     // Years beyond 2038 need the 64-bit time.
-    EXPECT_GT(TrackStartTime(Entry(1, 1, 255, 0, 0, 0)), int64_t{std::numeric_limits<int32_t>::max()});
+    EXPECT_GT(TrackStartTime(Entry(1, 1, 255, 0, 0, 0)),
+              int64_t{std::numeric_limits<int32_t>::max()});
     // Out-of-range fields are normalised: month 0 is December before, day 0 the last day before.
     EXPECT_EQ(TrackStartTime(Entry(1, 0, 13, 0, 0, 0)), TrackStartTime(Entry(1, 12, 12, 0, 0, 0)));
     EXPECT_EQ(TrackStartTime(Entry(0, 3, 13, 0, 0, 0)), TrackStartTime(Entry(28, 2, 13, 0, 0, 0)));
