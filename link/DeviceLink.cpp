@@ -9,14 +9,14 @@ DeviceLink::~DeviceLink() {
 }
 
 void DeviceLink::Send(const uint8_t* data, int32_t count) {
-    m_port.Write(data, count);
+    m_transport->Write(data, count);
     LogChunk(count, data, false);
 }
 
 int32_t DeviceLink::Receive(uint8_t* data, int32_t count) {
     int32_t n = 0;
     try {
-        n = m_port.Read(data, count);
+        n = m_transport->Read(data, count);
     } catch (const MCommunication::ComException& e) {
         // The bytes that came before the line failed are part of the record of the traffic.
         LogChunk(e.Transferred(), data, true);
@@ -39,7 +39,7 @@ void DeviceLink::RefreshLog() {
 }
 
 uint8_t DeviceLink::QueryDevice() {
-    if (!m_port.IsOpen()) {
+    if (!m_transport->IsOpen()) {
         return 0xFF;
     }
     Send(CommandByte[kCmdQueryDevice]);
@@ -67,17 +67,17 @@ bool DeviceLink::ClearTrackMemory() {
     Send(CommandByte[kCmdClearTrackMemory]);
     int32_t savedRead = 0;
     int32_t savedWrite = 0;
-    m_port.GetTimeouts(savedRead, savedWrite);
-    m_port.SetTimeouts(m_clearTimeout, m_clearTimeout);
+    m_transport->GetTimeouts(savedRead, savedWrite);
+    m_transport->SetTimeouts(m_clearTimeout, m_clearTimeout);
     uint8_t answer[4] = {};
     int32_t n = 0;
     try {
-        n = m_port.Read(answer, 4);
+        n = m_transport->Read(answer, 4);
     } catch (...) {
-        m_port.SetTimeouts(savedRead, savedWrite);
+        m_transport->SetTimeouts(savedRead, savedWrite);
         throw MCommunication::LLDevException();
     }
-    m_port.SetTimeouts(savedRead, savedWrite);
+    m_transport->SetTimeouts(savedRead, savedWrite);
     LogChunk(n, answer, true);
     RefreshLog();
     return n == 4 && answer[0] == 0xEE && answer[1] == 0xEE && answer[2] == 0xEE &&

@@ -36,6 +36,8 @@ public:
     bool UploadRoute(const std::vector<RoutePoint>& route);  // false above 255 points
 
     MCommunication::ComPort m_port;
+    // What the commands talk through: the port, or a stand-in transport in tests and fuzzing.
+    MCommunication::Transport* m_transport = &m_port;
     LogSink* m_terminal = nullptr;
     std::vector<TrackEntry> m_tracks;
     std::atomic<double> m_progress{0.0};

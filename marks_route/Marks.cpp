@@ -11,7 +11,7 @@ std::vector<PackedPosition> DeviceLink::ReadMarks(bool* answered) {
     Send(CommandByte[kCmdReadMarks]);
 
     uint8_t count = 0;
-    const int32_t got = m_port.Read(&count, 1);
+    const int32_t got = m_transport->Read(&count, 1);
     LogChunk(1, &count, true);
     if (answered != nullptr) {
         *answered = got > 0;
@@ -23,7 +23,7 @@ std::vector<PackedPosition> DeviceLink::ReadMarks(bool* answered) {
         // A record that arrives short keeps zeros in the missing bytes; all 8 are logged.
         PackedPosition mark{};
         try {
-            m_port.Read(mark.data(), static_cast<int32_t>(mark.size()));
+            m_transport->Read(mark.data(), static_cast<int32_t>(mark.size()));
         } catch (const MCommunication::ComException& e) {
             LogChunk(e.Transferred(), mark.data(), true);  // what came before the line failed
             throw;
