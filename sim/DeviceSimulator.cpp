@@ -732,12 +732,12 @@ void DeviceSimulator::HangUp() {
     }
     WaitMs(20);
     std::lock_guard lock(m_mutex);
+    m_stopping = true;
+    m_hungUp = true;  // before the close, so whoever sees the line gone sees this too
     close(m_master);
     m_master = -1;
     close(m_slave);
     m_slave = -1;
-    m_stopping = true;
-    m_hungUp = true;
     m_routeDone.notify_all();
 }
 
