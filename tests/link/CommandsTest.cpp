@@ -321,4 +321,72 @@ TEST_F(Commands, DestroyingTheLinkFreesTheDevice) {
     EXPECT_NO_THROW(again.Open(m_path, 115200, 0, 8, 0));
 }
 
+// A transport that records each call and writes nothing, to see the calls behind the wire.
+class ScriptedTransport : public MCommunication::Transport {
+public:
+    void SetParameters(const void*) override {}
+    bool Open() override { return true; }
+    bool Close() override { return true; }
+    int32_t Read(uint8_t*, int32_t count) override {
+        calls.push_back("read " + std::to_string(count));
+        if (failRead) {
+            throw ComException(EIO);
+        }
+        return 0;
+    }
+    int32_t Write(const uint8_t*, int32_t count) override {
+        calls.push_back("write " + std::to_string(count));
+        return 0;  // nothing went out: the commands do not look
+    }
+    int32_t PendingCount() override { return 0; }
+    void Purge() override {}
+    bool IsOpen() override { return true; }
+    void SetTimeouts(int32_t readMs, int32_t writeMs) override {
+        calls.push_back("timeouts " + std::to_string(readMs) + "/" + std::to_string(writeMs));
+        Transport::SetTimeouts(readMs, writeMs);
+    }
+
+    std::vector<std::string> calls;
+    bool failRead = false;
+};
+
+TEST(CommandsScripted, OneWritePerFieldLoggedAsRequested) {
+    DeviceLink link;
+    ScriptedTransport transport;
+    EchoLogRecorder recorder;
+    link.m_transport = &transport;
+    link.m_terminal = &recorder;
+    link.SetUtcOffset(3, 30);
+    link.SetTrackInterval(10);
+    EXPECT_EQ(transport.calls,
+              (std::vector<std::string>{"write 1", "write 1", "write 1", "write 2"}));
+    EXPECT_EQ(recorder.Text(), "> BB \r\n> 03 \r\n> 1E \r\n> CC 0A \r\n");
+    EXPECT_EQ(recorder.RefreshCount(), 2);
+}
+
+TEST(CommandsScripted, ClearTrackMemoryBracketsTheAnswerWithTwentySeconds) {
+    for (bool failRead : {false, true}) {
+        DeviceLink link;
+        ScriptedTransport transport;
+        transport.failRead = failRead;
+        EchoLogRecorder recorder;
+        link.m_transport = &transport;
+        link.m_terminal = &recorder;
+        transport.Transport::SetTimeouts(1000, 900);
+        bool threw = false;
+        try {
+            EXPECT_FALSE(link.ClearTrackMemory());
+        } catch (const ComException&) {
+            ADD_FAILURE() << "the system error leaked";
+        } catch (const LLDevException&) {
+            threw = true;
+        }
+        EXPECT_EQ(threw, failRead);
+        EXPECT_EQ(transport.calls, (std::vector<std::string>{"write 1", "timeouts 20000/20000",
+                                                             "read 4", "timeouts 1000/900"}));
+        EXPECT_EQ(recorder.RefreshCount(), failRead ? 0 : 1);
+        EXPECT_EQ(recorder.Log().Chunks().size(), 1u);  // the command byte only
+    }
+}
+
 }  // namespace
