@@ -57,7 +57,21 @@ std::string Describe(const std::string& path, int error) {
     return path + ": " + std::strerror(error);
 }
 
+// The process's umask, read without changing it where the system tells it (other threads may
+// be creating files); otherwise set and put back at once.
 mode_t CurrentUmask() {
+    if (FILE* status = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        unsigned int mask = 0;
+        bool found = false;
+        while (!found && std::fgets(line, sizeof line, status) != nullptr) {
+            found = std::sscanf(line, "Umask: %o", &mask) == 1;
+        }
+        std::fclose(status);
+        if (found) {
+            return static_cast<mode_t>(mask);
+        }
+    }
     const mode_t mask = umask(022);
     umask(mask);
     return mask;
