@@ -1,6 +1,8 @@
 #include "app/AppIcon.h"
 
-static void InitPelnoraResources() { Q_INIT_RESOURCE(pelnora); }
+static void InitPelnoraResources() {
+    Q_INIT_RESOURCE(pelnora);
+}
 
 QIcon PelnoraIcon() {
     static const bool initialised = (InitPelnoraResources(), true);

@@ -3,9 +3,9 @@
 #include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QGridLayout>
-#include "app/AppIcon.h"
 #include <QLabel>
 #include <QPushButton>
+#include "app/AppIcon.h"
 
 const QString CAboutDlg::kVersionText = QStringLiteral("Ombrelt, версия 1.3.0.1550");
 const QString CAboutDlg::kMakerUrl = QStringLiteral("https://pelnora.example.org/");
@@ -27,9 +27,9 @@ QLabel* LinkLabel(const QString& html, QWidget* parent) {
 CAboutDlg::CAboutDlg(QWidget* parent)
     : QDialog(parent),
       m_version(new QLabel(kVersionText, this)),
-      m_rights(LinkLabel(QStringLiteral("© 2026 <a href=\"%1\">Velmarin</a>. Все права защищены.")
-                             .arg(kMakerUrl),
-                         this)),
+      m_rights(LinkLabel(
+          QStringLiteral("© 2026 <a href=\"%1\">Velmarin</a>. Все права защищены.").arg(kMakerUrl),
+          this)),
       m_device(LinkLabel(
           QStringLiteral("<a href=\"%1\">Веб-страница с описанием устройства</a>").arg(kDeviceUrl),
           this)),
@@ -58,4 +58,6 @@ CAboutDlg::CAboutDlg(QWidget* parent)
     connect(m_device, &QLabel::linkActivated, this, &CAboutDlg::OnLinkClicked);
 }
 
-void CAboutDlg::OnLinkClicked(const QString& url) { m_opener(QUrl(url)); }
+void CAboutDlg::OnLinkClicked(const QString& url) {
+    m_opener(QUrl(url));
+}

@@ -91,8 +91,8 @@ void CPortComboBox::showPopup() {
 }
 
 const QStringList& CPelnoraDlg::Speeds() {
-    static const QStringList speeds = {"110",   "300",   "600",   "1200",   "2400",
-                                       "4800",  "9600",  "14400", "19200",  "38400",
+    static const QStringList speeds = {"110",   "300",   "600",    "1200",   "2400",
+                                       "4800",  "9600",  "14400",  "19200",  "38400",
                                        "56000", "57600", "115200", "128000", "256000"};
     return speeds;
 }
@@ -142,8 +142,7 @@ CPelnoraDlg::CPelnoraDlg(UserInterface* ui, QWidget* parent)
     layout->addLayout(bottom);
 
     // Initialisation: tabs, the stored tab, the pages, the echo-log sink, the port values.
-    const QStringList captions = {"Время UTC", "Метки",     "Маршрут",
-                                  "Трек",      "Анемометр", "Терминал"};
+    const QStringList captions = {"Время UTC", "Метки", "Маршрут", "Трек", "Анемометр", "Терминал"};
     for (int i = 0; i < captions.size(); ++i) {
         m_tabs->InsertItem(i, captions[i]);
     }

@@ -111,11 +111,17 @@ void CTerminalDlg::OnClear() {
     m_replaceNext = true;
 }
 
-void CTerminalDlg::OnBytesPerLineChanged() { OnClear(); }
+void CTerminalDlg::OnBytesPerLineChanged() {
+    OnClear();
+}
 
-QString CTerminalDlg::DisplayText() const { return m_display->toPlainText(); }
+QString CTerminalDlg::DisplayText() const {
+    return m_display->toPlainText();
+}
 
-int CTerminalDlg::BytesPerLine() const { return m_bytesPerLine->currentText() == "12" ? 12 : 16; }
+int CTerminalDlg::BytesPerLine() const {
+    return m_bytesPerLine->currentText() == "12" ? 12 : 16;
+}
 
 void CTerminalDlg::LoadSettings() {
     const QSignalBlocker block(m_bytesPerLine);

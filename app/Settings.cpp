@@ -9,7 +9,9 @@ QString Key(const QString& section, const QString& name) {
     return section.isEmpty() ? name : section + QLatin1Char('/') + name;
 }
 
-QSettings Store() { return QSettings(QStringLiteral("Velmarin"), QStringLiteral("Pelnora")); }
+QSettings Store() {
+    return QSettings(QStringLiteral("Velmarin"), QStringLiteral("Pelnora"));
+}
 
 }  // namespace
 

@@ -226,11 +226,9 @@ std::vector<CLabel::Band> CLabel::GradientBands(int left, int right, const QColo
 void CLabel::DrawContents(QPainter& painter, const QRect& rect) {
     if (!m_transparent) {
         if (m_gradient) {
-            for (const Band& band :
-                 GradientBands(rect.left(), rect.left() + rect.width(), m_fillColour,
-                               m_gradientEnd)) {
-                painter.fillRect(QRect(band.x, rect.top(), band.width, rect.height()),
-                                 band.colour);
+            for (const Band& band : GradientBands(rect.left(), rect.left() + rect.width(),
+                                                  m_fillColour, m_gradientEnd)) {
+                painter.fillRect(QRect(band.x, rect.top(), band.width, rect.height()), band.colour);
             }
         } else {
             const bool faceOnly = m_blinkKind == BlinkKind::Background && !m_blinkPhase;

@@ -1,8 +1,8 @@
 #include "controls/CMyTabCtrl.h"
 
+#include <QMouseEvent>
 #include <QStyleOptionTabWidgetFrame>
 #include <QStylePainter>
-#include <QMouseEvent>
 #include <QTabBar>
 
 #include "app/CTerminalDlg.h"
@@ -54,7 +54,9 @@ bool CMyTabCtrl::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void CMyTabCtrl::InsertItem(int index, const QString& caption) { m_bar->insertTab(index, caption); }
+void CMyTabCtrl::InsertItem(int index, const QString& caption) {
+    m_bar->insertTab(index, caption);
+}
 
 void CMyTabCtrl::SetCurFocus(int index) {
     if (index < 0 || index >= m_bar->count()) {
@@ -63,7 +65,9 @@ void CMyTabCtrl::SetCurFocus(int index) {
     m_bar->setCurrentIndex(index);
 }
 
-int CMyTabCtrl::GetCurFocus() const { return m_bar->currentIndex(); }
+int CMyTabCtrl::GetCurFocus() const {
+    return m_bar->currentIndex();
+}
 
 void CMyTabCtrl::CreatePages() {
     for (CTabDialog* page : m_tabPages) {
@@ -96,7 +100,8 @@ void CMyTabCtrl::OnTabChanged(int index) {
     page->show();
     if (pressed) {
         page->setFocus(Qt::MouseFocusReason);
-        if (QWidget* first = page->nextInFocusChain(); first != nullptr && page->isAncestorOf(first)) {
+        if (QWidget* first = page->nextInFocusChain();
+            first != nullptr && page->isAncestorOf(first)) {
             first->setFocus(Qt::MouseFocusReason);
         }
     }

@@ -22,8 +22,8 @@ const QString kOnboardEntry = QStringLiteral("Onboard Anemometer");
 
 CAnemometerDlg::CAnemometerDlg(DeviceLink& link, UserInterface& ui, QWidget* parent)
     : CTabDialog(link, ui, parent),
-      m_warning(new CLabel(QStringLiteral("Данная версия прибора не поддерживает анемометр!"),
-                           this)),
+      m_warning(
+          new CLabel(QStringLiteral("Данная версия прибора не поддерживает анемометр!"), this)),
       m_referenceEdit(new QLineEdit(this)),
       m_onboardEdit(new QLineEdit(this)),
       m_send(new QPushButton(QStringLiteral("Передать"), this)) {
@@ -68,10 +68,9 @@ void CAnemometerDlg::SaveSettings() {
     WriteSettingInt(kSection, kOnboardEntry, m_onboard);
 }
 
-void CAnemometerDlg::ReadFields(bool quiet) {
-    if (ExchangeByteField(m_referenceEdit, m_reference, quiet)) {
-        ExchangeByteField(m_onboardEdit, m_onboard, quiet);
-    }
+bool CAnemometerDlg::ReadFields(bool quiet) {
+    return ExchangeByteField(m_referenceEdit, m_reference, quiet) &&
+           ExchangeByteField(m_onboardEdit, m_onboard, quiet);
 }
 
 void CAnemometerDlg::SetDeviceSupport(bool supported) {
@@ -79,10 +78,15 @@ void CAnemometerDlg::SetDeviceSupport(bool supported) {
     m_warning->setVisible(!supported);
 }
 
-void CAnemometerDlg::DisableSend() { m_send->setEnabled(false); }
+void CAnemometerDlg::DisableSend() {
+    m_send->setEnabled(false);
+}
 
 void CAnemometerDlg::OnSendCalibration() {
-    ReadFields();
+    // A refused field has been reported; nothing is checked or sent.
+    if (!ReadFields()) {
+        return;
+    }
     // IEEE rules: x/0 is +inf (refused as too large), 0/0 is NaN (fails both tests, sent).
     const double quotient = double(m_reference) / double(m_onboard);
     if (quotient > 1.5) {

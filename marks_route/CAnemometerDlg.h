@@ -33,7 +33,8 @@ public:
     uint8_t Onboard() const { return m_onboard; }
 
 private:
-    void ReadFields(bool quiet = false);
+    // Reads the fields in order; false when one was refused (the later ones are not read).
+    bool ReadFields(bool quiet = false);
 
     uint8_t m_reference = 0;
     uint8_t m_onboard = 0;

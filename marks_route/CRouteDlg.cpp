@@ -30,9 +30,9 @@ void CRouteDlg::OnSendRoute() {
     std::vector<RoutePoint> route;
     std::string why;
     if (!LoadRouteFile(QFile::encodeName(path).toStdString(), route, &why)) {
-        const QString text = why.empty()
-                                 ? QStringLiteral("Не удалось прочитать маршрут из файла %1").arg(path)
-                                 : QString::fromStdString(why);
+        const QString text =
+            why.empty() ? QStringLiteral("Не удалось прочитать маршрут из файла %1").arg(path)
+                        : QString::fromStdString(why);
         m_ui.ShowMessage(text, UserInterface::Icon::Error);
         return;
     }

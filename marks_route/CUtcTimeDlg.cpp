@@ -56,15 +56,16 @@ void CUtcTimeDlg::SaveSettings() {
     WriteSettingInt(kSection, QStringLiteral("Minute"), m_minutes);
 }
 
-void CUtcTimeDlg::ReadFields(bool quiet) {
-    // A refused field stops the exchange; later fields are not read.
-    if (ExchangeByteField(m_hoursEdit, m_hours, quiet)) {
-        ExchangeByteField(m_minutesEdit, m_minutes, quiet);
-    }
+bool CUtcTimeDlg::ReadFields(bool quiet) {
+    return ExchangeByteField(m_hoursEdit, m_hours, quiet) &&
+           ExchangeByteField(m_minutesEdit, m_minutes, quiet);
 }
 
 void CUtcTimeDlg::OnSendUtcOffset() {
-    ReadFields();
+    // A refused field has been reported; nothing is checked or sent.
+    if (!ReadFields()) {
+        return;
+    }
     if (m_hours > 23) {
         m_ui.ShowMessage(QStringLiteral("Значение поля Часы должно быть от 0 до 23"),
                          UserInterface::Icon::Error);

@@ -25,7 +25,8 @@ public:
     uint8_t Minutes() const { return m_minutes; }
 
 private:
-    void ReadFields(bool quiet = false);
+    // Reads the fields in order; false when one was refused (the later ones are not read).
+    bool ReadFields(bool quiet = false);
 
     uint8_t m_hours = 0;
     uint8_t m_minutes = 0;

@@ -1,0 +1,288 @@
+// Main window: stored values, the close and OK/Cancel paths, connecting to the simulator.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QTabBar>
+#include <chrono>
+
+#include "app/CPelnoraDlg.h"
+#include "app/CTerminalDlg.h"
+#include "app/Settings.h"
+#include "controls/CLabel.h"
+#include "controls/CMyTabCtrl.h"
+#include "marks_route/CAnemometerDlg.h"
+#include "marks_route/CUtcTimeDlg.h"
+#include "sim/DeviceSimulator.h"
+#include "support/FakeUserInterface.h"
+#include "support/GuiTestApp.h"
+
+namespace {
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override { ClearTestSettings(); }
+
+    CUtcTimeDlg* Utc(CPelnoraDlg& w) {
+        return static_cast<CUtcTimeDlg*>(w.Tabs()->Page(CMyTabCtrl::kUtcPage));
+    }
+    int VisiblePages(CPelnoraDlg& w) {
+        int visible = 0;
+        for (int i = 0; i < CMyTabCtrl::kPageCount; ++i) {
+            visible += w.Tabs()->Page(i)->isVisibleTo(w.Tabs()) ? 1 : 0;
+        }
+        return visible;
+    }
+
+    FakeUserInterface m_ui;
+};
+
+TEST_F(MainWindowTest, FirstStartShowsTheDefaults) {
+    CPelnoraDlg w(&m_ui);
+    EXPECT_EQ(w.PortBox()->currentText(), "/dev/ttyUSB0");
+    EXPECT_EQ(w.SpeedBox()->currentText(), "110");
+    EXPECT_EQ(w.SpeedBox()->count(), 15);
+    EXPECT_FALSE(w.ConnectButton()->isChecked());
+    EXPECT_EQ(w.ConnectButton()->text(), "Подключиться");
+    EXPECT_EQ(w.Tabs()->GetCurFocus(), 0);
+    EXPECT_TRUE(w.Tabs()->Page(0)->isVisibleTo(w.Tabs()));
+    EXPECT_EQ(VisiblePages(w), 1);
+    EXPECT_EQ(w.TerminalPage()->BytesPerLineBox()->currentText(), "16");
+    EXPECT_EQ(Utc(w)->HoursField()->text(), "0");
+    EXPECT_EQ(Utc(w)->MinutesField()->text(), "0");
+    EXPECT_EQ(w.AnemometerPage()->ReferenceField()->text(), "0");
+    EXPECT_EQ(w.AnemometerPage()->OnboardField()->text(), "0");
+    EXPECT_FALSE(w.AnemometerPage()->SendButton()->isEnabled());
+    EXPECT_TRUE(w.AnemometerPage()->Warning()->isHidden());
+    EXPECT_EQ(w.Link().m_terminal, static_cast<LogSink*>(w.TerminalPage()));
+}
+
+TEST_F(MainWindowTest, ValuesSurviveCloseAndNewStart) {
+    {
+        CPelnoraDlg w(&m_ui);
+        w.show();
+        w.PortBox()->setEditText("/dev/ttyACM7");
+        w.SpeedBox()->setCurrentText("9600");
+        w.Tabs()->SetCurFocus(CMyTabCtrl::kAnemometerPage);
+        w.TerminalPage()->BytesPerLineBox()->setCurrentText("12");
+        Utc(w)->HoursField()->setText("5");
+        Utc(w)->MinutesField()->setText("30");  // typed, never sent
+        w.AnemometerPage()->ReferenceField()->setText("120");
+        w.AnemometerPage()->OnboardField()->setText("100");
+        w.close();
+    }
+    CPelnoraDlg w(&m_ui);
+    EXPECT_EQ(w.PortBox()->currentText(), "/dev/ttyACM7");
+    EXPECT_EQ(w.SpeedBox()->currentText(), "9600");
+    EXPECT_EQ(w.Tabs()->GetCurFocus(), CMyTabCtrl::kAnemometerPage);
+    EXPECT_TRUE(w.AnemometerPage()->isVisibleTo(w.Tabs()));
+    EXPECT_EQ(VisiblePages(w), 1);
+    EXPECT_EQ(w.TerminalPage()->BytesPerLineBox()->currentText(), "12");
+    EXPECT_EQ(Utc(w)->HoursField()->text(), "5");
+    EXPECT_EQ(Utc(w)->MinutesField()->text(), "30");
+    EXPECT_EQ(w.AnemometerPage()->ReferenceField()->text(), "120");
+    EXPECT_EQ(w.AnemometerPage()->OnboardField()->text(), "100");
+    EXPECT_TRUE(m_ui.Messages().empty());
+}
+
+TEST_F(MainWindowTest, OkAndCancelKeepTheWindowValuesButPagesWriteTheirs) {
+    WriteSettingString("Comport", "Name", "/dev/ttyS3");
+    WriteSettingString("Comport", "Baud rate", "4800");
+    WriteSettingInt("", "Tab select", 2);
+    for (int result : {QDialog::Accepted, QDialog::Rejected}) {
+        {
+            CPelnoraDlg w(&m_ui);
+            w.show();
+            w.PortBox()->setEditText("/dev/ttyUSB9");
+            w.SpeedBox()->setCurrentText("57600");
+            w.Tabs()->SetCurFocus(5);
+            Utc(w)->HoursField()->setText(result == QDialog::Accepted ? "7" : "8");
+            w.done(result);
+        }
+        EXPECT_EQ(ReadSettingString("Comport", "Name", ""), "/dev/ttyS3");
+        EXPECT_EQ(ReadSettingString("Comport", "Baud rate", ""), "4800");
+        EXPECT_EQ(ReadSettingInt("", "Tab select", -1), 2);
+        EXPECT_EQ(ReadSettingInt("UTC Time", "Hour", -1), result == QDialog::Accepted ? 7 : 8);
+    }
+}
+
+TEST_F(MainWindowTest, EnterOutsideAButtonIsOkAndEscapeIsCancel) {
+    WriteSettingString("Comport", "Name", "/dev/ttyS3");
+    CPelnoraDlg w(&m_ui);
+    w.show();
+    w.PortBox()->setEditText("/dev/ttyUSB9");
+    Utc(w)->HoursField()->setFocus();
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(&w, &enter);
+    EXPECT_EQ(w.result(), QDialog::Accepted);
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_EQ(ReadSettingString("Comport", "Name", ""), "/dev/ttyS3");
+}
+
+TEST_F(MainWindowTest, StoredTextsAndIndicesAreRestoredOrFallBack) {
+    struct Case {
+        int tab;
+        const char* port;
+        const char* speed;
+        int expectedTab;
+        const char* expectedPort;
+        const char* expectedSpeed;
+    };
+    const Case cases[] = {
+        {3, "/dev/ttyUSB1", "9600", 3, "/dev/ttyUSB1", "9600"},
+        {9, "my-port", "2560", 0, "my-port", "256000"},  // a prefix selects the first match
+        {-1, "", "abc", 0, "", ""},                      // no entry: no selection
+    };
+    for (const Case& c : cases) {
+        WriteSettingInt("", "Tab select", c.tab);
+        WriteSettingString("Comport", "Name", c.port);
+        WriteSettingString("Comport", "Baud rate", c.speed);
+        CPelnoraDlg w(&m_ui);
+        EXPECT_EQ(w.Tabs()->GetCurFocus(), c.expectedTab) << c.tab;
+        EXPECT_TRUE(w.Tabs()->Page(c.expectedTab)->isVisibleTo(w.Tabs()));
+        EXPECT_EQ(VisiblePages(w), 1);
+        EXPECT_EQ(w.PortBox()->currentText(), c.expectedPort);
+        EXPECT_EQ(w.SpeedBox()->currentText(), c.expectedSpeed);
+    }
+}
+
+TEST_F(MainWindowTest, StoredBytesAreTakenByTheirLowBits) {
+    WriteSettingInt("UTC Time", "Hour", 300);
+    WriteSettingInt("UTC Time", "Minute", 59);
+    WriteSettingInt("Anemometer", "Calibration Anemometer", 511);
+    WriteSettingString("Terminal", "Bytes in line", "99");
+    CPelnoraDlg w(&m_ui);
+    EXPECT_EQ(Utc(w)->HoursField()->text(), "44");
+    EXPECT_EQ(Utc(w)->MinutesField()->text(), "59");
+    EXPECT_EQ(w.AnemometerPage()->ReferenceField()->text(), "255");
+    EXPECT_EQ(w.TerminalPage()->BytesPerLine(), 16);
+}
+
+TEST_F(MainWindowTest, SimulatedPortIsShownButNotStored) {
+    WriteSettingString("Comport", "Name", "/dev/ttyUSB3");
+    {
+        CPelnoraDlg w(&m_ui);
+        w.show();
+        w.SetSimulatedPort("/dev/pts/77");
+        EXPECT_EQ(w.PortBox()->currentText(), "/dev/pts/77");
+        w.close();
+    }
+    EXPECT_EQ(ReadSettingString("Comport", "Name", ""), "/dev/ttyUSB3");
+}
+
+// Connecting against the simulator.
+class ConnectTest : public MainWindowTest {
+protected:
+    void StartDevice(const sim::SimFaults& faults = {}) {
+        m_sim.SetFaults(faults);
+        m_path = QString::fromStdString(m_sim.Start());
+    }
+    sim::DeviceSimulator m_sim;
+    QString m_path;
+};
+
+TEST_F(ConnectTest, CapabilityTwoEnablesTheAnemometerAndDisconnectEmptiesTheLog) {
+    StartDevice();
+    CPelnoraDlg w(&m_ui);
+    w.PortBox()->setEditText(m_path);
+    w.SpeedBox()->setCurrentText("115200");
+    w.ConnectButton()->click();
+    ASSERT_TRUE(m_ui.Messages().empty()) << m_ui.Messages()[0].text.toStdString();
+    EXPECT_TRUE(w.ConnectButton()->isChecked());
+    EXPECT_EQ(w.ConnectButton()->text(), "Отключиться");
+    EXPECT_TRUE(w.AnemometerPage()->SendButton()->isEnabled());
+    EXPECT_TRUE(w.AnemometerPage()->Warning()->isHidden());
+    EXPECT_TRUE(w.Link().m_port.IsOpen());
+    EXPECT_EQ(w.TerminalPage()->DisplayText(), "> 33 \n< 02 \n");
+    Utc(w)->SendButton()->click();
+    const QString before = "> 33 \n< 02 \n> BB \n> 00 \n> 00 \n";
+    EXPECT_EQ(w.TerminalPage()->DisplayText(), before);
+
+    w.ConnectButton()->click();  // disconnect
+    EXPECT_FALSE(w.ConnectButton()->isChecked());
+    EXPECT_EQ(w.ConnectButton()->text(), "Подключиться");
+    EXPECT_FALSE(w.AnemometerPage()->SendButton()->isEnabled());
+    EXPECT_FALSE(w.Link().m_port.IsOpen());
+    EXPECT_TRUE(w.TerminalPage()->Log().Chunks().empty());
+    EXPECT_EQ(w.TerminalPage()->DisplayText(), before);  // until the next command
+
+    w.ConnectButton()->click();  // again: only the new exchange is shown
+    EXPECT_EQ(w.TerminalPage()->DisplayText(), "> 33 \n< 02 \n");
+}
+
+TEST_F(ConnectTest, OtherCapabilityShowsTheNoticeAndDisablesTheButton) {
+    sim::SimFaults faults;
+    faults.capability = 1;
+    StartDevice(faults);
+    CPelnoraDlg w(&m_ui);
+    w.PortBox()->setEditText(m_path);
+    w.ConnectButton()->click();
+    EXPECT_EQ(w.ConnectButton()->text(), "Отключиться");
+    EXPECT_FALSE(w.AnemometerPage()->SendButton()->isEnabled());
+    EXPECT_FALSE(w.AnemometerPage()->Warning()->isHidden());
+    EXPECT_EQ(w.AnemometerPage()->Warning()->TextColour(), QColor(255, 0, 0));
+    w.ConnectButton()->click();  // the notice keeps its state on disconnect
+    EXPECT_FALSE(w.AnemometerPage()->Warning()->isHidden());
+}
+
+TEST_F(ConnectTest, SilentDeviceConnectsAfterOneTimeOut) {
+    sim::SimFaults faults;
+    faults.silentCommands = {0x33};
+    StartDevice(faults);
+    CPelnoraDlg w(&m_ui);
+    w.PortBox()->setEditText(m_path);
+    const auto start = std::chrono::steady_clock::now();
+    w.ConnectButton()->click();
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, std::chrono::milliseconds(900));
+    EXPECT_TRUE(m_ui.Messages().empty());
+    EXPECT_EQ(w.ConnectButton()->text(), "Отключиться");
+    EXPECT_FALSE(w.AnemometerPage()->SendButton()->isEnabled());
+    EXPECT_FALSE(w.AnemometerPage()->Warning()->isHidden());
+}
+
+TEST_F(ConnectTest, MissingDeviceSpringsBackWithTheSystemText) {
+    CPelnoraDlg w(&m_ui);
+    w.PortBox()->setEditText("/dev/pelnora-no-such-port");
+    w.ConnectButton()->click();
+    ASSERT_EQ(m_ui.Messages().size(), 1u);
+    EXPECT_EQ(m_ui.Messages()[0].icon, UserInterface::Icon::Error);
+    EXPECT_TRUE(m_ui.Messages()[0].text.contains("No such file or directory"))
+        << m_ui.Messages()[0].text.toStdString();
+    EXPECT_FALSE(w.ConnectButton()->isChecked());
+    EXPECT_EQ(w.ConnectButton()->text(), "Подключиться");
+    EXPECT_FALSE(w.AnemometerPage()->SendButton()->isEnabled());
+}
+
+TEST_F(ConnectTest, PermissionDeniedExplainsHowToGetAccess) {
+    if (geteuid() == 0) {
+        GTEST_SKIP() << "root opens any device";
+    }
+    char path[] = "/tmp/pelnora-locked-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    chmod(path, 0);
+    CPelnoraDlg w(&m_ui);
+    w.PortBox()->setEditText(path);
+    w.ConnectButton()->click();
+    unlink(path);
+    ASSERT_EQ(m_ui.Messages().size(), 1u);
+    EXPECT_TRUE(m_ui.Messages()[0].text.contains("dialout"));
+    EXPECT_FALSE(w.ConnectButton()->isChecked());
+}
+
+TEST_F(ConnectTest, CommandOnAClosedPortIsAnErrorBox) {
+    CPelnoraDlg w(&m_ui);
+    Utc(w)->HoursField()->setText("3");
+    Utc(w)->SendButton()->click();
+    ASSERT_EQ(m_ui.Messages().size(), 1u);
+    EXPECT_EQ(m_ui.Messages()[0].icon, UserInterface::Icon::Error);
+    EXPECT_NE(m_ui.Messages()[0].text, "Сдвиг времени передан успешно");
+}
+
+}  // namespace
