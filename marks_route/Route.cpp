@@ -250,6 +250,10 @@ bool ParseRouteKml(const std::string& text, std::vector<RoutePoint>& route, std:
         return false;
     }
 
+    // The parser steps over a whole UTF-8 sequence from its lead byte without looking for the
+    // end of the text; blank padding keeps a sequence cut off at the end inside the buffer.
+    normalised.append(8, '\n');
+
     TiXmlDocument document;
     document.Parse(normalised.c_str(), nullptr, TIXML_ENCODING_UTF8);
     if (document.Error() && document.ErrorId() != TiXmlBase::TIXML_ERROR_DOCUMENT_EMPTY) {
