@@ -165,9 +165,9 @@ bool ComPort::Close() {
     return rc == 0;
 }
 
-// Waits at most the read time-out from the call; a short count is a time-out. A line whose
-// other end has gone (EIO, end of file, hang-up) throws, so it never looks like silence; the
-// exception carries the count of bytes already placed in the buffer.
+// Waits at most the read time-out from the call (0: takes only what has arrived); a short
+// count is a time-out. A line whose other end has gone (EIO, end of file, hang-up) throws, so
+// it never looks like silence; the exception carries the count already in the buffer.
 int32_t ComPort::Read(uint8_t* buffer, int32_t count) {
     if (!IsOpen()) {
         throw ComException(EBADF);
