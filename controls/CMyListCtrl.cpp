@@ -70,7 +70,9 @@ QSize CMyListDelegate::sizeHint(const QStyleOptionViewItem& option,
 }
 
 CMyListCtrl::CMyListCtrl(QWidget* parent)
-    : QTreeView(parent), m_model(new QStandardItemModel(this)), m_delegate(new CMyListDelegate(this)) {
+    : QTreeView(parent),
+      m_model(new QStandardItemModel(this)),
+      m_delegate(new CMyListDelegate(this)) {
     setModel(m_model);
     setItemDelegate(m_delegate);
     setFont(CellFont());
@@ -103,7 +105,8 @@ int CMyListCtrl::InsertColumn(int column, const QString& title, int width) {
     m_model->setHeaderData(column, Qt::Horizontal, title);
     m_model->setHeaderData(column, Qt::Horizontal, int(Qt::AlignLeft | Qt::AlignVCenter),
                            Qt::TextAlignmentRole);
-    header()->resizeSection(column, width);
+    // A wider font than the list was laid out for must not cut the title.
+    header()->resizeSection(column, std::max(width, header()->sectionSizeHint(column)));
     return column;
 }
 
@@ -186,9 +189,9 @@ void CMyListCtrl::SetRowSelected(int row, bool selected) {
     if (!index.isValid()) {
         return;
     }
-    selectionModel()->select(index, (selected ? QItemSelectionModel::Select
-                                              : QItemSelectionModel::Deselect) |
-                                        QItemSelectionModel::Rows);
+    selectionModel()->select(
+        index, (selected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect) |
+                   QItemSelectionModel::Rows);
 }
 
 int CMyListCtrl::RowHeight() const {
@@ -207,9 +210,8 @@ void CMyListCtrl::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
             width += header()->sectionSize(column);
         }
     }
-    const int left = header()->count() > 0
-                         ? header()->sectionViewportPosition(header()->logicalIndex(0))
-                         : 0;
+    const int left =
+        header()->count() > 0 ? header()->sectionViewportPosition(header()->logicalIndex(0)) : 0;
     const QRect rowRect(left, option.rect.top(), width, option.rect.height());
     const bool selected = selectionModel()->isRowSelected(index.row(), index.parent());
     m_delegate->PaintRow(painter, rowRect, index, selected, this);

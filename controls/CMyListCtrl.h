@@ -14,8 +14,8 @@ class CMyListDelegate : public QStyledItemDelegate {
 public:
     explicit CMyListDelegate(QObject* parent = nullptr) : QStyledItemDelegate(parent) {}
 
-    void PaintRow(QPainter* painter, const QRect& rowRect, const QModelIndex& index,
-                  bool selected, const QWidget* view) const;
+    void PaintRow(QPainter* painter, const QRect& rowRect, const QModelIndex& index, bool selected,
+                  const QWidget* view) const;
     // Nothing per cell: the view asks for whole rows.
     void paint(QPainter*, const QStyleOptionViewItem&, const QModelIndex&) const override {}
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;

@@ -22,7 +22,8 @@ public:
 
     // Range and position. Old values are returned as the standard bar's messages return them.
     uint32_t SetRange(uint16_t minimum, uint16_t maximum);  // old min | old max << 16
-    uint32_t SetRange32(int32_t minimum, int32_t maximum);  // old min | old max << 16 (16 bits each)
+    uint32_t SetRange32(int32_t minimum,
+                        int32_t maximum);  // old min | old max << 16 (16 bits each)
     int32_t GetRange(bool wantMinimum, int32_t* low = nullptr, int32_t* high = nullptr) const;
     int32_t SetPos(int32_t position);  // clamps, repaints at once; old position
     int32_t DeltaPos(int32_t amount);  // old position
@@ -41,8 +42,8 @@ public:
     QColor GetBarTextColour() const;
 
     // Text.
-    bool ShowPercent(bool show);  // old flag
-    int32_t AlignText(int32_t align);  // 0 start, 2 end, other centred; old alignment
+    bool ShowPercent(bool show);        // old flag
+    int32_t AlignText(int32_t align);   // 0 start, 2 end, other centred; old alignment
     void SetText(const QString& text);  // the text shown when the percentage is off
     QString Text() const { return m_text; }
     QString DisplayText() const;  // what is drawn: percentage or the text

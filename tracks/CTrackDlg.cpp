@@ -6,7 +6,9 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QStyle>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -75,7 +77,14 @@ CTrackDlg::CTrackDlg(DeviceLink& link, UserInterface& ui, QWidget* parent)
     m_list->InsertColumn(2, QStringLiteral("Время"), 75);
     m_list->InsertColumn(3, QStringLiteral("Продолжительность"), 120);
     m_list->InsertColumn(4, QStringLiteral("Интервал"), 65);
-    m_list->setMinimumSize(396, 166);
+    // Room for every column, so that no title or text is cut by the frame.
+    int columnsWidth = 0;
+    for (int column = 0; column < m_list->GetColumnCount(); ++column) {
+        columnsWidth += m_list->GetColumnWidth(column);
+    }
+    const int listWidth = columnsWidth + 2 * m_list->frameWidth() +
+                          m_list->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 2;
+    m_list->setMinimumSize(std::max(396, listWidth), 166);
     auto* tableGroup = new QGroupBox(QStringLiteral("Информация о треках"), this);
     auto* tableLayout = new QVBoxLayout(tableGroup);
     tableLayout->addWidget(m_list, 1);
@@ -89,9 +98,9 @@ CTrackDlg::CTrackDlg(DeviceLink& link, UserInterface& ui, QWidget* parent)
     m_memoryBar->setMinimumSize(388, 40);
     m_memoryBar->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     auto* hintLayout = new QHBoxLayout(m_memoryBar);
-    hintLayout->setContentsMargins(8, 2, 8, 2);
+    hintLayout->setContentsMargins(8, 3, 8, 2);
     m_hint->setParent(m_memoryBar);
-    m_hint->setAlignment(Qt::AlignCenter);
+    m_hint->setAlignment(Qt::AlignHCenter | Qt::AlignTop);  // centred lines, wrapped
     m_hint->setWordWrap(true);
     m_hint->SetTransparentBackground(true);
     hintLayout->addWidget(m_hint);
@@ -127,8 +136,8 @@ CTrackDlg::CTrackDlg(DeviceLink& link, UserInterface& ui, QWidget* parent)
 CTrackDlg::~CTrackDlg() = default;
 
 void CTrackDlg::LoadSettings() {
-    m_interval = ReadSettingString(QStringLiteral("Track"), QStringLiteral("Interval"),
-                                   QStringLiteral("2"));
+    m_interval =
+        ReadSettingString(QStringLiteral("Track"), QStringLiteral("Interval"), QStringLiteral("2"));
     ExchangeToControls();
 }
 

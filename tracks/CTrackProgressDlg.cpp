@@ -121,8 +121,8 @@ bool CTrackProgressDlg::AskToKeep() {
     QMetaObject::invokeMethod(
         this,
         [this, answer] {
-            answer->set_value(m_ui.AskYesNo(QString::fromUtf8(kChecksumQuestion),
-                                            UserInterface::Icon::Question));
+            answer->set_value(
+                m_ui.AskYesNo(QString::fromUtf8(kChecksumQuestion), UserInterface::Icon::Question));
         },
         Qt::QueuedConnection);
     while (future.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
@@ -169,7 +169,8 @@ QString CTrackProgressDlg::SummaryText() const {
     if (fraction < 0.005 || elapsed < 1000) {
         return text + QStringLiteral(", оставшееся время оценивается…");
     }
-    const auto left = static_cast<qint64>(std::ceil(elapsed * (1.0 - fraction) / fraction / 1000.0));
+    const auto left =
+        static_cast<qint64>(std::ceil(elapsed * (1.0 - fraction) / fraction / 1000.0));
     return text + QStringLiteral(", осталось около ") + DurationText(left);
 }
 

@@ -31,7 +31,9 @@ public:
     // Asks the worker to stop after the current track; what was received is kept.
     void RequestStop();
     bool StopRequested() const { return m_stop.load(); }
-    bool Running() const { return m_thread.joinable() && !m_finished.load(std::memory_order_acquire); }
+    bool Running() const {
+        return m_thread.joinable() && !m_finished.load(std::memory_order_acquire);
+    }
 
     // The result, read once the dialog has ended.
     const std::vector<TrackEntry>& Received() const { return m_received; }

@@ -1,0 +1,106 @@
+// pelnora-shots-tracks FOLDER: pictures of the track page and the download dialog.
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QThread>
+#include <cstdio>
+#include <cstdlib>
+
+#include "controls/CMyListCtrl.h"
+#include "link/DeviceLink.h"
+#include "sim/DeviceSimulator.h"
+#include "tests/support/FakeUserInterface.h"
+#include "tracks/CTrackDlg.h"
+#include "tracks/CTrackProgressDlg.h"
+
+namespace {
+
+void Settle(int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+}
+
+bool Save(QWidget& widget, const QString& folder, const char* name) {
+    const QString path = QDir(folder).filePath(QString::fromUtf8(name));
+    if (!widget.grab().save(path)) {
+        std::fprintf(stderr, "cannot write %s\n", path.toLocal8Bit().constData());
+        return false;
+    }
+    std::printf("%s\n", path.toLocal8Bit().constData());
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: pelnora-shots-tracks FOLDER\n");
+        return 2;
+    }
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    static char settings[] = "/tmp/pelnora-shots-tracks-XXXXXX";  // keep the user's settings
+    if (mkdtemp(settings) != nullptr) {
+        setenv("XDG_CONFIG_HOME", settings, 1);
+    }
+    QApplication app(argc, argv);
+    const QString folder = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(folder);
+
+    sim::DeviceSimulator device;
+    device.LoadDemoScenario();
+    DeviceLink link;
+    try {
+        link.m_port.Open(device.Start(), 115200, 0, 8, 0);
+    } catch (...) {
+        std::fprintf(stderr, "cannot open the simulator\n");
+        return 1;
+    }
+    link.m_port.SetTimeouts(1000, 1000);
+    FakeUserInterface ui;
+
+    bool ok = true;
+    CTrackDlg page(link, ui);
+    page.LoadSettings();
+    page.resize(page.sizeHint().expandedTo(QSize(437, 500)));
+    page.show();
+    Settle(200);
+    ok &= Save(page, folder, "tracks_page_before.png");
+
+    page.OnGetTable();
+    if (page.List()->GetItemCount() > 2) {
+        page.List()->SetItemData(1, CMyListCtrl::kDoneRowColour);
+        page.List()->SetRowSelected(2, true);
+    }
+    Settle(200);
+    ok &= Save(page, folder, "tracks_page_table.png");
+
+    // The download dialog part-way through a slowly sent track.
+    sim::SimFaults faults;
+    faults.pacingBaud = 19200;
+    device.SetFaults(faults);
+    {
+        CTrackProgressDlg progress(link, {0, 1}, ui, &page);
+        progress.show();
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 8000 &&
+               (progress.Bar()->value() <= 0 || progress.Bar()->value() >= 100)) {
+            Settle(50);
+        }
+        Settle(1100);
+        ok &= Save(progress, folder, "tracks_download.png");
+        progress.RequestStop();
+        while (progress.isVisible() && clock.elapsed() < 30000) {
+            Settle(50);
+        }
+    }
+    link.m_port.Close();
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,516 @@
+// The track page against the simulator: table, download, clear, interval.
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QKeyEvent>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <functional>
+
+#include "GuiApp.h"
+#include "app/Settings.h"
+#include "controls/CLabel.h"
+#include "controls/CMyListCtrl.h"
+#include "controls/CTextProgressCtrl.h"
+#include "link/DeviceLink.h"
+#include "sim/DeviceSimulator.h"
+#include "tests/support/FakeUserInterface.h"
+#include "tracks/CTrackDlg.h"
+#include "tracks/CTrackProgressDlg.h"
+
+// Readable QStrings in failure messages.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+using Icon = UserInterface::Icon;
+
+sim::SimTrack MakeTrack(int day, int hour, int points, uint8_t interval = 2) {
+    sim::SimTrack track;
+    track.record = sim::DeviceSimulator::MakeRecord(day, 3, 13, hour, 0, 0, interval,
+                                                    static_cast<uint16_t>(points));
+    for (int i = 0; i < points; ++i) {
+        track.points.push_back(
+            sim::DeviceSimulator::MakePoint(55.75 + i * 0.001, 37.6, 150, 80, 1.5, 85));
+    }
+    return track;
+}
+
+// Watches the download dialog while it runs: captions, bar values, gaps in the event loop.
+class DialogWatcher : public QObject {
+public:
+    explicit DialogWatcher(std::function<void(CTrackProgressDlg&)> onPoll = {})
+        : m_onPoll(std::move(onPoll)) {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { Poll(); });
+        m_timer.start(5);
+        m_clock.start();
+        qApp->installEventFilter(this);
+    }
+    ~DialogWatcher() override { qApp->removeEventFilter(this); }
+
+    std::vector<QString> captions;
+    std::vector<int> barValues;
+    qint64 longestGapMs = 0;
+    qint64 polls = 0;
+
+protected:
+    // Every caption the dialog is given, however quickly the next one follows.
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::WindowTitleChange) {
+            auto* dialog = qobject_cast<CTrackProgressDlg*>(watched);
+            if (dialog != nullptr && dialog->windowTitle() != QStringLiteral("Dialog")) {
+                captions.push_back(dialog->windowTitle());
+            }
+        }
+        return false;
+    }
+
+private:
+    void Poll() {
+        longestGapMs = std::max(longestGapMs, m_clock.restart());
+        ++polls;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* dialog = qobject_cast<CTrackProgressDlg*>(widget);
+            if (dialog == nullptr || !dialog->isVisible()) {
+                continue;
+            }
+            barValues.push_back(dialog->Bar()->value());
+            if (m_onPoll) {
+                m_onPoll(*dialog);
+            }
+        }
+    }
+
+    std::function<void(CTrackProgressDlg&)> m_onPoll;
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+};
+
+class TrackPage : public ::testing::Test {
+protected:
+    void SetUp() override {
+        GuiApp();
+        setenv("TZ", "UTC", 1);
+        tzset();
+        ASSERT_TRUE(m_folder.isValid());
+    }
+    void TearDown() override {
+        m_link.m_port.Close();
+        m_sim.Stop();
+    }
+
+    // Starts the device with these tracks and reads the table on the page.
+    void Connect(std::vector<sim::SimTrack> tracks, bool layout = true) {
+        m_sim.SetTracks(std::move(tracks), layout);
+        const std::string path = m_sim.Start();
+        m_link.m_port.Open(path, 115200, 0, 8, 0);
+        m_link.m_port.SetTimeouts(200, 200);
+        m_link.m_terminal = &m_log;
+    }
+    void ReadTable() {
+        m_page.OnGetTable();
+        m_sim.ClearReceived();
+        m_ui.Reset();
+    }
+    void Select(std::initializer_list<int> rows) {
+        for (const int row : rows) {
+            m_page.List()->SetRowSelected(row, true);
+        }
+    }
+    QString KmlPath(const char* name = "tracks.kml") const { return m_folder.filePath(name); }
+    QString ReadKml(const char* name = "tracks.kml") const {
+        QFile file(KmlPath(name));
+        if (!file.open(QIODevice::ReadOnly)) {
+            return {};
+        }
+        return QString::fromUtf8(file.readAll());
+    }
+    int DownloadCommands() const {
+        const auto commands = m_sim.Received().commands;
+        return static_cast<int>(std::count(commands.begin(), commands.end(), 0x11));
+    }
+
+    QApplication& m_app = GuiApp();
+    QTemporaryDir m_folder;
+    sim::DeviceSimulator m_sim;
+    DeviceLink m_link;
+    EchoLogRecorder m_log;
+    FakeUserInterface m_ui;
+    CTrackDlg m_page{m_link, m_ui};
+};
+
+TEST_F(TrackPage, TableFillsRowsAndMemoryBar) {
+    auto faulty = MakeTrack(6, 11, 0);
+    auto last = MakeTrack(7, 12, 100, 5);
+    last.record[6] = 0;  // start page 1000
+    last.record[7] = 0x03;
+    last.record[8] = 0xE8;
+    Connect({MakeTrack(5, 9, 3), faulty, last}, false);
+    EXPECT_EQ(m_page.MemoryBar()->DisplayText(), QStringLiteral("0,000000 %"));
+    EXPECT_EQ(m_page.MemoryBar()->GetTextColour(), m_page.MemoryBar()->GetBkColour());
+
+    m_page.OnGetTable();
+
+    EXPECT_TRUE(m_ui.Messages().empty());
+    CMyListCtrl* list = m_page.List();
+    ASSERT_EQ(list->GetItemCount(), 3);
+    const QStringList first = {"0", "05.03.13", "09:00:00", "00:00:06", "2"};
+    const QStringList second = {"1", "06.03.13", "11:00:00", "неисправный трек", "2"};
+    const QStringList third = {"2", "07.03.13", "12:00:00", "00:08:20", "5"};
+    for (int column = 0; column < 5; ++column) {
+        EXPECT_EQ(list->GetItemText(0, column), first[column]);
+        EXPECT_EQ(list->GetItemText(1, column), second[column]);
+        EXPECT_EQ(list->GetItemText(2, column), third[column]);
+    }
+    EXPECT_EQ(list->GetItemData(2), CMyListCtrl::kDefaultRowColour);
+    CTextProgressCtrl* bar = m_page.MemoryBar();
+    EXPECT_EQ(bar->GetPos(), 191);
+    EXPECT_EQ(bar->GetRange(false), 100000);
+    EXPECT_EQ(bar->GetBarColour(), QColor(0, 200, 60));
+    EXPECT_EQ(bar->DisplayText(), QStringLiteral("0,191000 %"));
+    EXPECT_EQ(bar->GetTextColour(), m_page.palette().color(QPalette::WindowText));
+    EXPECT_TRUE(m_page.Hint()->isHidden());
+}
+
+TEST_F(TrackPage, EmptyTableKeepsRowsAndSays) {
+    Connect({MakeTrack(5, 9, 3), MakeTrack(5, 10, 3)});
+    ReadTable();
+    m_sim.SetTracks({});
+
+    m_page.OnGetTable();
+
+    ASSERT_EQ(m_ui.Messages().size(), 1u);
+    EXPECT_EQ(m_ui.Messages()[0].text, QStringLiteral("Не удалось получить информацию о треках"));
+    EXPECT_EQ(m_ui.Messages()[0].icon, Icon::Information);
+    EXPECT_EQ(m_page.List()->GetItemCount(), 2);
+}
+
+TEST_F(TrackPage, LinkErrorOnTableShowsBothMessages) {
+    m_page.OnGetTable();  // the port is not open
+    ASSERT_EQ(m_ui.Messages().size(), 2u);
+    EXPECT_EQ(m_ui.Messages()[0].icon, Icon::Error);
+    EXPECT_FALSE(m_ui.Messages()[0].text.isEmpty());
+    EXPECT_EQ(m_ui.Messages()[1].text, QStringLiteral("Не удалось получить информацию о треках"));
+    EXPECT_FALSE(m_page.Hint()->isHidden());
+}
+
+TEST_F(TrackPage, OneIntactTrackIsWritten) {
+    Connect({MakeTrack(5, 9, 3)});
+    ReadTable();
+    Select({0});
+    m_ui.QueueFile(KmlPath());
+    DialogWatcher watcher;
+    QElapsedTimer clock;
+    clock.start();
+
+    m_page.OnGetTrack();
+
+    EXPECT_LT(clock.elapsed(), 2500);  // ends about a second after the last track
+    EXPECT_EQ(watcher.captions, std::vector<QString>{QStringLiteral("Получение 1 трека из 1")});
+    ASSERT_EQ(m_ui.FileRequests().size(), 1u);
+    EXPECT_EQ(m_ui.FileRequests()[0].defaultSuffix, QStringLiteral("kml"));
+    EXPECT_TRUE(m_ui.Questions().empty());
+    EXPECT_TRUE(m_ui.Messages().empty());
+    EXPECT_EQ(m_page.List()->GetItemData(0), CMyListCtrl::kDoneRowColour);
+    const QString kml = ReadKml();
+    EXPECT_EQ(kml.count(QStringLiteral("<LineString>")), 1);
+    EXPECT_TRUE(kml.contains(QStringLiteral("<name>09:00:00</name>")));
+}
+
+TEST_F(TrackPage, NothingSelectedOrCancelledDoesNothing) {
+    Connect({MakeTrack(5, 9, 3)});
+    ReadTable();
+    m_page.OnGetTrack();
+    EXPECT_TRUE(m_ui.FileRequests().empty());
+
+    Select({0});
+    m_ui.QueueFile(QString());
+    m_page.OnGetTrack();
+    EXPECT_EQ(m_ui.FileRequests().size(), 1u);
+    EXPECT_EQ(m_page.List()->GetItemData(0), CMyListCtrl::kDefaultRowColour);
+    EXPECT_EQ(DownloadCommands(), 0);
+}
+
+TEST_F(TrackPage, MiddleTrackWithBadChecksumIsAskedAbout) {
+    for (const bool keep : {false, true}) {
+        SCOPED_TRACE(keep ? "kept" : "dropped");
+        sim::DeviceSimulator device;
+        device.SetTracks({MakeTrack(5, 9, 3), MakeTrack(5, 10, 4), MakeTrack(6, 8, 2)});
+        sim::SimFaults faults;
+        faults.badChecksumTrack = 1;
+        device.SetFaults(faults);
+        DeviceLink link;
+        link.m_port.Open(device.Start(), 115200, 0, 8, 0);
+        link.m_port.SetTimeouts(200, 200);
+        FakeUserInterface ui;
+        CTrackDlg page(link, ui);
+        page.OnGetTable();
+        for (const int row : {0, 1, 2}) {
+            page.List()->SetRowSelected(row, true);
+        }
+        ui.QueueFile(KmlPath());
+        ui.QueueAnswer(keep);
+        DialogWatcher watcher;
+
+        page.OnGetTrack();
+
+        EXPECT_EQ(watcher.captions,
+                  (std::vector<QString>{QStringLiteral("Получение 1 трека из 3"),
+                                        QStringLiteral("Получение 2 трека из 3"),
+                                        QStringLiteral("Получение 3 трека из 3")}));
+        ASSERT_EQ(ui.Questions().size(), 1u);
+        EXPECT_EQ(ui.Questions()[0].text,
+                  QStringLiteral("Ошибка при получении трека (контрольная сумма не совпадает).\n"
+                                 "Сохранить трек?"));
+        EXPECT_EQ(ui.Questions()[0].icon, Icon::Question);
+        EXPECT_TRUE(ui.Messages().empty());
+        const QString kml = ReadKml();
+        EXPECT_EQ(kml.count(QStringLiteral("<LineString>")), keep ? 3 : 2);
+        EXPECT_EQ(kml.contains(QStringLiteral("<name>10:00:00</name>")), keep);
+        EXPECT_TRUE(kml.contains(QStringLiteral("<name>06.03.13</name>")));
+        link.m_port.Close();
+    }
+}
+
+TEST_F(TrackPage, IntactTrackIsNotTransferredTwice) {
+    Connect({MakeTrack(5, 9, 3)});
+    ReadTable();
+    for (const char* name : {"first.kml", "second.kml"}) {
+        Select({0});
+        m_ui.QueueFile(KmlPath(name));
+        m_page.OnGetTrack();
+        EXPECT_TRUE(ReadKml(name).contains(QStringLiteral("<name>09:00:00</name>"))) << name;
+    }
+    EXPECT_EQ(DownloadCommands(), 1);
+    EXPECT_TRUE(m_ui.Questions().empty());
+}
+
+TEST_F(TrackPage, SilentDeviceLeadsToTheQuestion) {
+    Connect({MakeTrack(5, 9, 3)});
+    ReadTable();
+    sim::SimFaults faults;
+    faults.silentCommands = {0x11};
+    m_sim.SetFaults(faults);
+    Select({0});
+    m_ui.QueueFile(KmlPath());
+    m_ui.QueueAnswer(false);
+
+    m_page.OnGetTrack();
+
+    EXPECT_EQ(m_ui.Questions().size(), 1u);
+    ASSERT_EQ(m_ui.Messages().size(), 1u);
+    EXPECT_EQ(m_ui.Messages()[0].text, QStringLiteral("Ошибка при получении треков"));
+    EXPECT_EQ(m_ui.Messages()[0].icon, Icon::Error);
+    EXPECT_FALSE(QFile::exists(KmlPath()));
+}
+
+TEST_F(TrackPage, HangUpKeepsWhatArrivedAndReportsTheError) {
+    Connect({MakeTrack(5, 9, 10), MakeTrack(5, 10, 10), MakeTrack(5, 11, 10)});
+    ReadTable();
+    sim::SimFaults faults;
+    faults.hangupAfterBytes = 10 * 32 + 34 + 100;  // the whole first track, part of the second
+    m_sim.SetFaults(faults);
+    Select({0, 1, 2});
+    m_ui.QueueFile(KmlPath());
+    m_ui.SetDefaultAnswer(false);
+
+    m_page.OnGetTrack();
+
+    ASSERT_GE(m_ui.Messages().size(), 1u);
+    EXPECT_EQ(m_ui.Messages()[0].icon, Icon::Error);
+    EXPECT_FALSE(m_ui.Messages()[0].text.isEmpty());
+    EXPECT_EQ(m_ui.Messages().size(), 1u);
+    const QString kml = ReadKml();
+    EXPECT_EQ(kml.count(QStringLiteral("<LineString>")), 1);
+    EXPECT_TRUE(kml.contains(QStringLiteral("<name>09:00:00</name>")));
+}
+
+TEST_F(TrackPage, StopEndsAfterTheCurrentTrack) {
+    // By the button and by Escape; Enter does nothing.
+    for (const bool byEscape : {false, true}) {
+        SCOPED_TRACE(byEscape ? "Escape" : "button");
+        sim::DeviceSimulator device;
+        device.SetTracks({MakeTrack(5, 9, 120), MakeTrack(5, 10, 120), MakeTrack(5, 11, 120)});
+        DeviceLink link;
+        link.m_port.Open(device.Start(), 115200, 0, 8, 0);
+        link.m_port.SetTimeouts(200, 200);
+        FakeUserInterface ui;
+        CTrackDlg page(link, ui);
+        page.OnGetTable();
+        sim::SimFaults faults;
+        faults.pacingBaud = 57600;  // about 0.7 s a track
+        device.SetFaults(faults);
+        for (const int row : {0, 1, 2}) {
+            page.List()->SetRowSelected(row, true);
+        }
+        ui.QueueFile(KmlPath());
+        bool pressed = false;
+        DialogWatcher watcher([&](CTrackProgressDlg& dialog) {
+            if (pressed || dialog.windowTitle() != QStringLiteral("Получение 1 трека из 3")) {
+                return;
+            }
+            pressed = true;
+            QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+            QApplication::sendEvent(&dialog, &enter);
+            EXPECT_TRUE(dialog.isVisible());
+            if (byEscape) {
+                QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+                QApplication::sendEvent(&dialog, &escape);
+            } else {
+                dialog.RequestStop();
+            }
+            EXPECT_TRUE(dialog.isVisible());  // it ends only once the worker has
+        });
+
+        page.OnGetTrack();
+
+        EXPECT_TRUE(pressed);
+        EXPECT_EQ(watcher.captions.size(), 1u);
+        const auto commands = device.Received().commands;
+        EXPECT_EQ(std::count(commands.begin(), commands.end(), 0x11), 1);
+        EXPECT_TRUE(ui.Messages().empty());
+        const QString kml = ReadKml();
+        EXPECT_EQ(kml.count(QStringLiteral("<LineString>")), 1);
+        link.m_port.Close();
+    }
+}
+
+TEST_F(TrackPage, WindowStaysLiveWhileATrackDownloads) {
+    Connect({MakeTrack(5, 9, 3000)});
+    ReadTable();
+    sim::SimFaults faults;
+    faults.pacingBaud = 460800;  // about 2 s for 96 KiB
+    m_sim.SetFaults(faults);
+    Select({0});
+    m_ui.QueueFile(KmlPath());
+    DialogWatcher watcher;
+
+    m_page.OnGetTrack();
+
+    // A blocked window would miss its timers for the whole transfer (about 2 s).
+    EXPECT_LT(watcher.longestGapMs, 1500);
+    EXPECT_GT(watcher.polls, 50);
+    EXPECT_TRUE(std::any_of(watcher.barValues.begin(), watcher.barValues.end(),
+                            [](int v) { return v > 0 && v < 100; }));
+    EXPECT_EQ(ReadKml().count(QStringLiteral("<LineString>")), 1);
+}
+
+TEST_F(TrackPage, UnwritableFileIsReported) {
+    Connect({MakeTrack(5, 9, 3)});
+    ReadTable();
+    Select({0});
+    m_ui.QueueFile(m_folder.filePath(QStringLiteral("missing/tracks.kml")));
+    m_page.OnGetTrack();
+    ASSERT_EQ(m_ui.Messages().size(), 1u);
+    EXPECT_EQ(m_ui.Messages()[0].icon, Icon::Error);
+    EXPECT_TRUE(m_ui.Messages()[0].text.contains(QStringLiteral("missing/tracks.kml")));
+}
+
+TEST_F(TrackPage, ClearMemoryAsksFirst) {
+    struct Case {
+        const char* name;
+        bool confirm;
+        std::optional<std::array<uint8_t, 4>> answer;
+        uint32_t clears;
+        const char* message;  // nullptr: none
+        int rowsLeft;
+    };
+    const std::vector<Case> cases = {
+        {"declined", false, std::nullopt, 0, nullptr, 2},
+        {"cleared", true, std::nullopt, 1, nullptr, 0},
+        {"refused", true, std::array<uint8_t, 4>{0xEE, 0xEE, 0xEE, 0x00}, 1,
+         "Не удалось очистить память", 2},
+    };
+    Connect({MakeTrack(5, 9, 3), MakeTrack(5, 10, 3)});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_sim.SetTracks({MakeTrack(5, 9, 3), MakeTrack(5, 10, 3)});
+        ReadTable();
+        sim::SimFaults faults;
+        faults.clearAnswer = c.answer;
+        m_sim.SetFaults(faults);
+        m_ui.QueueAnswer(c.confirm);
+
+        m_page.OnClearMemory();
+
+        ASSERT_EQ(m_ui.Questions().size(), 1u);
+        EXPECT_TRUE(m_ui.Questions()[0].text.contains(QStringLiteral("треки")));
+        EXPECT_EQ(m_sim.Received().clearCount, c.clears);
+        if (!c.confirm) {
+            EXPECT_TRUE(m_sim.Received().commands.empty());
+        }
+        if (c.message != nullptr) {
+            ASSERT_EQ(m_ui.Messages().size(), 1u);
+            EXPECT_EQ(m_ui.Messages()[0].text, QString::fromUtf8(c.message));
+            EXPECT_EQ(m_ui.Messages()[0].icon, Icon::Error);
+        } else {
+            EXPECT_TRUE(m_ui.Messages().empty());
+        }
+        EXPECT_EQ(m_page.List()->GetItemCount(), c.rowsLeft);
+        if (c.rowsLeft == 0) {
+            EXPECT_EQ(m_page.MemoryBar()->GetPos(), 0);
+        }
+    }
+}
+
+TEST_F(TrackPage, IntervalSettingAndBytes) {
+    struct Case {
+        QString stored;
+        int selected;  // -1: none
+        uint8_t sent;
+        QString saved;
+    };
+    const std::vector<Case> cases = {
+        {QStringLiteral("2"), 0, 2, QStringLiteral("2 с")},
+        {QStringLiteral("10 с"), 4, 10, QStringLiteral("10 с")},
+        {QStringLiteral("не писать"), 5, 0x80, QStringLiteral("Не писать трек")},
+        {QStringLiteral("7"), -1, 0, QString()},
+    };
+    Connect({});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored.toStdString());
+        WriteSettingString(QStringLiteral("Track"), QStringLiteral("Interval"), c.stored);
+        CTrackDlg page(m_link, m_ui);
+        page.LoadSettings();
+        EXPECT_EQ(page.IntervalBox()->currentIndex(), c.selected);
+        m_ui.Reset();
+
+        page.OnSendInterval();
+
+        // The device has the byte once the message shows; give the line a moment.
+        for (int i = 0; i < 100 && m_sim.Received().interval != c.sent; ++i) {
+            QThread::msleep(5);
+        }
+        EXPECT_EQ(m_sim.Received().interval, c.sent);
+        ASSERT_EQ(m_ui.Messages().size(), 1u);
+        EXPECT_EQ(m_ui.Messages()[0].text, QStringLiteral("Временной интервал передан успешно"));
+        EXPECT_EQ(m_ui.Messages()[0].icon, Icon::Information);
+        page.SaveSettings();
+        EXPECT_EQ(ReadSettingString(QStringLiteral("Track"), QStringLiteral("Interval"), "?"),
+                  c.saved);
+    }
+    m_link.m_port.Close();
+    CTrackDlg page(m_link, m_ui);
+    m_ui.Reset();
+    page.OnSendInterval();
+    ASSERT_EQ(m_ui.Messages().size(), 1u);
+    EXPECT_EQ(m_ui.Messages()[0].icon, Icon::Error);
+}
+
+TEST(TrackInterval, ValueOfTheBoxText) {
+    EXPECT_EQ(CTrackDlg::IntervalValue(QStringLiteral("Не писать трек")), 0x80);
+    EXPECT_EQ(CTrackDlg::IntervalValue(QStringLiteral("10 с")), 10);
+    EXPECT_EQ(CTrackDlg::IntervalValue(QString()), 0);
+    EXPECT_EQ(CTrackDlg::IntervalValue(QStringLiteral("  300")), 300 % 256);
+    EXPECT_EQ(CTrackDlg::IntervalValue(QStringLiteral("-1")), 255);
+}
+
+}  // namespace
