@@ -47,6 +47,8 @@ CAboutDlg::CAboutDlg(QWidget* parent)
 
     auto* grid = new QGridLayout(this);
     grid->setHorizontalSpacing(16);
+    grid->setVerticalSpacing(8);
+    grid->setContentsMargins(14, 14, 14, 12);
     grid->addWidget(icon, 0, 0, 3, 1);
     grid->addWidget(m_version, 0, 1);
     grid->addWidget(m_rights, 1, 1);

@@ -13,7 +13,7 @@
 #include "tracks/CTrackDlg.h"
 
 namespace {
-constexpr int kPageMargin = 6;
+constexpr int kPageMargin = 2;  // inside the frame line
 }
 
 CMyTabCtrl::CMyTabCtrl(DeviceLink& link, UserInterface& ui, QWidget* parent)
@@ -24,6 +24,7 @@ CMyTabCtrl::CMyTabCtrl(DeviceLink& link, UserInterface& ui, QWidget* parent)
                   new CRouteDlg(link, ui, this),      new CTrackDlg(link, ui, this),
                   new CAnemometerDlg(link, ui, this), new CTerminalDlg(link, ui, this)};
     for (CTabDialog* page : m_tabPages) {
+        page->setAutoFillBackground(true);  // the dialog face, as under a label
         page->hide();
     }
     // A press switches with the focus going to the page; the keyboard leaves it on the strip.
