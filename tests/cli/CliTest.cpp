@@ -75,6 +75,16 @@ Result RunProgram(const std::string& program, const std::vector<std::string>& ar
     return r;
 }
 
+// Both consumers read the file; gpsbabel finds one waypoint per point placemark.
+void ExpectConsumersRead(const std::string& path, size_t points) {
+    SCOPED_TRACE(path);
+    EXPECT_TRUE(kml_test::XmlWellFormed(path));
+    int status = 0;
+    const std::string gpx = kml_test::GpsbabelGpx(path, status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(kml_test::CountOf(gpx, "<wpt "), points);
+}
+
 sim::SimTrack Track(int day, int hour, uint16_t points) {
     sim::SimTrack t;
     t.record = sim::DeviceSimulator::MakeRecord(day, 3, 2013, hour, 7, 0, 2, points);
@@ -299,11 +309,7 @@ TEST_F(CliTest, DownloadWritesAFileThatConsumersRead) {
     const std::string text = Slurp(File("Полёты.kml"));
     EXPECT_NE(text.find("<name>Полёты.kml</name>"), std::string::npos);
     EXPECT_EQ(kml_test::CountOf(text, "<LineString>"), 3u);
-    EXPECT_TRUE(kml_test::XmlWellFormed(File("Полёты.kml")));
-    int status = 0;
-    const std::string gpx = kml_test::GpsbabelGpx(File("Полёты.kml"), status);
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(kml_test::CountOf(gpx, "<wpt "), 3u + 70u + 2u);
+    ExpectConsumersRead(File("Полёты.kml"), 3 + 70 + 2);
 
     // Chosen indices only, in any order on the command line.
     const Result some = Cli({"download", "2", "0", "--output", File("some.kml")});
@@ -311,6 +317,7 @@ TEST_F(CliTest, DownloadWritesAFileThatConsumersRead) {
     const std::string part = Slurp(File("some.kml"));
     EXPECT_EQ(kml_test::CountOf(part, "<LineString>"), 2u);
     EXPECT_EQ(part.find("<name>14:07:00</name>"), std::string::npos);
+    ExpectConsumersRead(File("some.kml"), 3 + 2);
 }
 
 TEST_F(CliTest, DownloadKeepsOrDropsABadChecksum) {
@@ -328,7 +335,7 @@ TEST_F(CliTest, DownloadKeepsOrDropsABadChecksum) {
         EXPECT_NE(r.err.find("контрольная сумма не совпадает"), std::string::npos);
         const std::string text = Slurp(File("bad.kml"));
         EXPECT_EQ(kml_test::CountOf(text, "<LineString>"), c.tracks);
-        EXPECT_TRUE(kml_test::XmlWellFormed(File("bad.kml")));
+        ExpectConsumersRead(File("bad.kml"), c.tracks == 3 ? 75 : 5);
     }
 
     // Nothing kept: failure, and the file that was there stays as it was.
@@ -348,7 +355,7 @@ TEST_F(CliTest, DownloadKeepsTracksReceivedBeforeAHangUp) {
     EXPECT_NE(r.err.find(std::strerror(EIO)), std::string::npos) << r.err;
     const std::string text = Slurp(File("cut.kml"));
     EXPECT_EQ(kml_test::CountOf(text, "<LineString>"), 2u);
-    EXPECT_TRUE(kml_test::XmlWellFormed(File("cut.kml")));
+    ExpectConsumersRead(File("cut.kml"), 3 + 70);
 }
 
 TEST_F(CliTest, DownloadRefusesAnIndexBeyondTheTable) {
@@ -366,10 +373,7 @@ TEST_F(CliTest, MarksWriteAFileOrNothing) {
     const std::string text = Slurp(File("Points.kml"));
     EXPECT_NE(text.find("<name>Points3</name>"), std::string::npos);
     EXPECT_NE(text.find("<coordinates>37.6173,55.7558</coordinates>"), std::string::npos);
-    EXPECT_TRUE(kml_test::XmlWellFormed(File("Points.kml")));
-    int status = 0;
-    EXPECT_EQ(kml_test::CountOf(kml_test::GpsbabelGpx(File("Points.kml"), status), "<wpt "), 3u);
-    EXPECT_EQ(status, 0);
+    ExpectConsumersRead(File("Points.kml"), 3);
 
     // No marks: success, and an existing file is left alone.
     m_sim.SetMarks({});
