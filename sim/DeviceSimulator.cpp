@@ -360,9 +360,6 @@ void DeviceSimulator::LoadDemoScenario() {
         marks.push_back(p);
     }
     SetMarks(std::move(marks));
-
-    std::lock_guard lock(m_mutex);
-    m_faults = SimFaults{};
 }
 
 // Serving ---------------------------------------------------------------------------------

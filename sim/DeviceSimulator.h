@@ -68,7 +68,8 @@ public:
     void SetTracks(std::vector<SimTrack> tracks, bool layout = true);
     void SetMarks(std::vector<std::array<uint8_t, 8>> marks);
     void SetFaults(const SimFaults& faults);  // also restarts the hang-up byte count
-    void LoadDemoScenario();  // several days of flights near 55.75 N 37.6 E, a dozen marks
+    // Seven flights over four days near 55.75 N 37.6 E and twelve marks; faults stay as set.
+    void LoadDemoScenario();
     std::vector<SimTrack> Tracks() const;
     std::vector<std::array<uint8_t, 8>> Marks() const;
     SimReceived Received() const;
