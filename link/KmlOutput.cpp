@@ -92,6 +92,38 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
+// Writes text with every LF turned into CR LF, a buffer at a time (no second copy of a
+// large document in memory).
+bool WriteWithCrLf(int fd, const std::string& text) {
+    constexpr std::size_t kBufferBytes = 256 * 1024;
+    std::vector<char> buffer(kBufferBytes);
+    std::size_t used = 0;
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (p < end) {
+        // Room for the longest step: a run of text up to a line end plus CR LF.
+        const std::size_t room = kBufferBytes - used - 2;
+        const char* limit = end - p > static_cast<std::ptrdiff_t>(room) ? p + room : end;
+        const char* lf = static_cast<const char*>(std::memchr(p, '\n', limit - p));
+        const char* stop = lf != nullptr ? lf : limit;
+        std::memcpy(buffer.data() + used, p, static_cast<std::size_t>(stop - p));
+        used += static_cast<std::size_t>(stop - p);
+        p = stop;
+        if (lf != nullptr) {
+            buffer[used++] = '\r';
+            buffer[used++] = '\n';
+            ++p;
+        }
+        if (used + 2 >= kBufferBytes || p == end) {
+            if (!WriteAll(fd, buffer.data(), used)) {
+                return false;
+            }
+            used = 0;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 bool WriteFileAtomically(const std::string& path, const std::string& text, std::string* error) {
@@ -123,15 +155,6 @@ bool WriteFileAtomically(const std::string& path, const std::string& text, std::
         return fail(Describe(path, EISDIR));
     }
 
-    std::string converted;
-    converted.reserve(text.size() + text.size() / 16);
-    for (char c : text) {
-        if (c == '\n') {
-            converted += '\r';
-        }
-        converted += c;
-    }
-
     std::string tempName = folder + "/." + name + ".XXXXXX";
     std::vector<char> temp(tempName.begin(), tempName.end());
     temp.push_back('\0');
@@ -142,7 +165,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& text, std::
     tempName = temp.data();
 
     int failure = 0;
-    if (!WriteAll(fd, converted.data(), converted.size())) {
+    if (!WriteWithCrLf(fd, text)) {
         failure = errno;
     } else if (fsync(fd) != 0) {
         failure = errno;

@@ -3,6 +3,7 @@
 #include "tracks/TrackKml.h"
 
 #include <algorithm>
+#include <charconv>
 #include <ctime>
 
 #include "link/Cp1251.h"
@@ -31,6 +32,12 @@ std::string DocumentTitle(const std::string& title) {
     return EscapeXml(Cp1251ToUtf8(Utf8ToCp1251(title)));
 }
 
+void AppendUnsigned(std::string& out, unsigned value) {
+    char digits[16];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, result.ptr);
+}
+
 void AppendPosition(std::string& out, const TrackPoint& point) {
     out += FormatKmlNumber(point.Longitude());
     out += ',';
@@ -57,10 +64,10 @@ void AppendTrack(std::string& out, const TrackEntry& track) {
     out += "\t<Folder>\n\t\t<name>";
     out += time;
     out += "M</name>\n";
-    int i = 0;
+    unsigned i = 0;
     for (const TrackPoint& point : track.points) {
         out += "\t\t<Placemark>\n\t\t\t<name>";
-        out += std::to_string(i++);
+        AppendUnsigned(out, i++);
         out +=
             "</name>\n\t\t\t<styleUrl>#sn_ylw-pushpin_copy16</styleUrl>\n"
             "\t\t\t<ExtendedData>\n\t\t\t\t<Data name=\"Высота над уровнем моря\">\n"
@@ -69,7 +76,7 @@ void AppendTrack(std::string& out, const TrackEntry& track) {
         out +=
             "</value>\n\t\t\t\t</Data>\n\t\t\t\t<Data name=\"Путевая скорость\">\n"
             "\t\t\t\t\t<value>";
-        out += std::to_string(point.GroundSpeed());
+        AppendUnsigned(out, point.GroundSpeed());
         out +=
             "</value>\n\t\t\t\t</Data>\n\t\t\t\t<Data name=\"Вертикальная скорость\">\n"
             "\t\t\t\t\t<value>";
@@ -77,7 +84,7 @@ void AppendTrack(std::string& out, const TrackEntry& track) {
         out +=
             "</value>\n\t\t\t\t</Data>\n\t\t\t\t<Data name=\"Воздушная скорость\">\n"
             "\t\t\t\t\t<value>";
-        out += std::to_string(point.AirSpeed());
+        AppendUnsigned(out, point.AirSpeed());
         out +=
             "</value>\n\t\t\t\t</Data>\n\t\t\t</ExtendedData>\n\t\t\t<Point>\n"
             "\t\t\t\t<altitudeMode>absolute</altitudeMode>\n\t\t\t\t<coordinates>";
@@ -99,6 +106,12 @@ std::string FormatTrackTime(const TrackEntry& entry) {
 
 std::string BuildTrackKml(const std::vector<TrackEntry>& tracks, const std::string& title) {
     std::string out;
+    // About 700 characters per point; reserving once spares the copies of a growing text.
+    std::size_t points = 0;
+    for (const TrackEntry& track : tracks) {
+        points += track.points.size();
+    }
+    out.reserve(4096 + tracks.size() * 1024 + points * 720);
     out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     out += "<kml xmlns=\"http://earth.google.com/kml/2.2\">\n<Document>\n";
     out += "<name>";

@@ -240,4 +240,25 @@ TEST_F(FileSafety, UnwritablePathsAreReported) {
     EXPECT_TRUE(fs::is_empty(folder));
 }
 
+// A large text goes out in pieces; line ends across the piece borders must all become CR LF.
+TEST_F(FileSafety, LargeTextKeepsEveryLineEnd) {
+    std::string text;
+    std::string expected;
+    for (int i = 0; text.size() < (3u << 20); ++i) {
+        const std::string line(static_cast<std::size_t>(i % 97), static_cast<char>('a' + i % 26));
+        text += line + "\n";
+        expected += line + "\r\n";
+        if (i % 5 == 0) {
+            text += "\n\n";  // runs of empty lines
+            expected += "\r\n\r\n";
+        }
+    }
+    text += "no end";
+    expected += "no end";
+    const fs::path file = m_dir / "large.kml";
+    std::string error;
+    ASSERT_TRUE(WriteFileAtomically(file.string(), text, &error)) << error;
+    EXPECT_TRUE(Slurp(file) == expected);
+}
+
 }  // namespace
