@@ -102,7 +102,8 @@ PackedAngle EncodeSafely(double degrees) {
 
 // Deepest element nesting of the text, counted the way the parser will meet it: comments,
 // CDATA and other markup skipped, quoted attribute values honoured. Stops above limit.
-bool NestingWithin(const std::string& text, int limit) {
+// Counts the Placemark start tags on the way.
+bool NestingWithin(const std::string& text, int limit, std::size_t& placemarks) {
     int depth = 0;
     std::size_t i = 0;
     const std::size_t n = text.size();
@@ -141,6 +142,10 @@ bool NestingWithin(const std::string& text, int limit) {
             if (j >= n) {
                 break;
             }
+            if (text.compare(i + 1, 9, "Placemark") == 0 &&
+                (j == i + 10 || text[i + 10] == '/' || IsBlank(text[i + 10]))) {
+                ++placemarks;
+            }
             if (text[j - 1] != '/' && ++depth > limit) {
                 return false;
             }
@@ -148,6 +153,11 @@ bool NestingWithin(const std::string& text, int limit) {
         }
     }
     return true;
+}
+
+std::string TooManyPoints(std::size_t count) {
+    return "Маршрут содержит " + std::to_string(count) + " точек, а прибор принимает не более " +
+           std::to_string(kMaxRoutePoints) + " точек.";
 }
 
 void SetError(std::string* error, const std::string& text) {
@@ -244,9 +254,15 @@ bool ParseRouteKml(const std::string& text, std::vector<RoutePoint>& route, std:
             normalised += text[i];
         }
     }
-    if (!NestingWithin(normalised, kMaxNesting)) {
+    std::size_t tags = 0;
+    if (!NestingWithin(normalised, kMaxNesting, tags)) {
         SetError(error, "Файл маршрута содержит слишком глубоко вложенные элементы (больше " +
                             std::to_string(kMaxNesting) + " уровней).");
+        return false;
+    }
+    // Too many points for the device: said at once, without building the whole document.
+    if (tags > kMaxRoutePoints) {
+        SetError(error, TooManyPoints(tags));
         return false;
     }
 
@@ -274,9 +290,7 @@ bool ParseRouteKml(const std::string& text, std::vector<RoutePoint>& route, std:
     std::vector<const TiXmlElement*> placemarks;
     FindPlacemarks(&document, placemarks);
     if (placemarks.size() > kMaxRoutePoints) {
-        SetError(error, "Маршрут содержит " + std::to_string(placemarks.size()) +
-                            " точек, а прибор принимает не более " +
-                            std::to_string(kMaxRoutePoints) + " точек.");
+        SetError(error, TooManyPoints(placemarks.size()));
         return false;
     }
     std::vector<RoutePoint> points;

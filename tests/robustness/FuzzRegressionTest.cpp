@@ -56,4 +56,31 @@ TEST(FuzzRegression, CutUtf8SequenceAtTheEnd) {
     }
 }
 
+// The early count of Placemark tags agrees with the parser: markup that is not an element
+// does not count, self-closed and attributed ones do.
+TEST(FuzzRegression, PointLimitCountsOnlyPlacemarkElements) {
+    BuildDeviceCharTable();
+    const auto document = [](int points, const std::string& extra) {
+        std::string text = "<kml><Document><!-- <Placemark> <Placemark/> -->" + extra;
+        text += "<![CDATA[<Placemark></Placemark>]]><PlacemarkX/><Placemarks/>";
+        for (int i = 0; i < points; ++i) {
+            text += i % 3 == 0 ? "<Placemark/>" : (i % 3 == 1 ? "<Placemark id='p'>" : "<Placemark>");
+            if (i % 3 != 0) {
+                text += "<name>P</name></Placemark>";
+            }
+        }
+        return text + "</Document></kml>";
+    };
+    std::vector<RoutePoint> route;
+    std::string error;
+    EXPECT_TRUE(ParseRouteKml(document(255, ""), route, &error)) << error;
+    EXPECT_EQ(route.size(), 255u);
+    EXPECT_FALSE(ParseRouteKml(document(256, ""), route, &error));
+    EXPECT_NE(error.find(" 256 "), std::string::npos) << error;
+    // Too many points in a broken document: the count is what is reported.
+    EXPECT_FALSE(ParseRouteKml(document(300, "<broken>"), route, &error));
+    EXPECT_NE(error.find(" 300 "), std::string::npos) << error;
+    EXPECT_TRUE(route.empty());
+}
+
 }  // namespace
