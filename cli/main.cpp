@@ -321,8 +321,8 @@ private:
 
     Invocation m_args;
     sim::DeviceSimulator m_simulator;
-    DeviceLink m_link;
     EchoLogRecorder m_recorder;
+    DeviceLink m_link;  // goes first: closes the port before the simulator stops
 };
 
 int Cli::Connect() {
