@@ -207,6 +207,7 @@ protected:
     }
     QImage Picture() const { return m_bar.Render().toImage(); }
 
+    QApplication& m_app = GuiApp();
     CTextProgressCtrl m_bar;
 };
 
@@ -329,6 +330,7 @@ protected:
         return darkest;
     }
 
+    QApplication& m_app = GuiApp();
     CMyListCtrl m_list;
 };
 
