@@ -514,3 +514,30 @@ TEST(TrackInterval, ValueOfTheBoxText) {
 }
 
 }  // namespace
+
+namespace {
+
+// The bar shows the fraction of the current track: not finite → 0, past the end → full.
+TEST(DownloadDialog, BarFollowsTheFraction) {
+    GuiApp();
+    const struct {
+        double fraction;
+        int position;
+    } cases[] = {{std::nan(""), 0}, {0.505, 50}, {1.5, 100}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fraction);
+        DeviceLink link;
+        link.m_progress = c.fraction;
+        FakeUserInterface ui;
+        CTrackProgressDlg dialog(link, {}, ui);
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_EQ(dialog.exec(), QDialog::Accepted);  // nothing to fetch: the first tick ends it
+        EXPECT_LT(clock.elapsed(), 2500);
+        EXPECT_EQ(dialog.Bar()->value(), c.position);
+        EXPECT_TRUE(dialog.Received().empty());
+        EXPECT_FALSE(dialog.LinkError().has_value());
+    }
+}
+
+}  // namespace
