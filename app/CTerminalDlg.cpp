@@ -22,7 +22,7 @@ QFont LogFont() {
     if (!QFontInfo(font).fixedPitch()) {
         font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     }
-    font.setPixelSize(13);
+    font.setPixelSize(12);
     return font;
 }
 
