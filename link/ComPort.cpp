@@ -183,6 +183,15 @@ int32_t ComPort::Read(uint8_t* buffer, int32_t count) {
         Clock::now() + std::chrono::milliseconds(m_readTimeout > 0 ? m_readTimeout : 0);
     int32_t got = 0;
     while (got < count) {
+        // Bytes already waiting are taken without a poll; none (0 or EAGAIN) means wait below.
+        const ssize_t waiting = read(m_fd, buffer + got, static_cast<size_t>(count - got));
+        if (waiting > 0) {
+            got += static_cast<int32_t>(waiting);
+            continue;
+        }
+        if (waiting < 0 && errno != EAGAIN && errno != EINTR) {
+            throw ComException(static_cast<uint32_t>(errno), got);
+        }
         pollfd p{m_fd, POLLIN, 0};
         const int ready = poll(&p, 1, Remaining(deadline));
         if (ready < 0) {
