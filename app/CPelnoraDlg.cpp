@@ -202,13 +202,7 @@ void CPelnoraDlg::Connect() {
             m_connect->setText(QStringLiteral("Отключиться"));
             return;
         } catch (const MCommunication::LLDevException& error) {
-            failure = QString::fromStdString(MCommunication::ErrorText(error));
-            const auto* com = dynamic_cast<const MCommunication::ComException*>(&error);
-            if (com != nullptr && com->Code() == EACCES) {
-                failure += QStringLiteral(
-                    "\n\nЧтобы получить доступ к порту, добавьте пользователя в группу "
-                    "dialout (sudo usermod -aG dialout $USER) и войдите в систему заново.");
-            }
+            failure = ConnectFailureText(error);
         }
     }
     // The toggle springs back; its text stays.
@@ -217,6 +211,17 @@ void CPelnoraDlg::Connect() {
         m_connect->setChecked(false);
     }
     m_ui->ShowMessage(failure, UserInterface::Icon::Error);
+}
+
+QString CPelnoraDlg::ConnectFailureText(const MCommunication::DeviceException& error) {
+    QString text = QString::fromStdString(MCommunication::ErrorText(error));
+    const auto* com = dynamic_cast<const MCommunication::ComException*>(&error);
+    if (com != nullptr && com->Code() == EACCES) {
+        text += QStringLiteral(
+            "\n\nЧтобы получить доступ к порту, добавьте пользователя в группу dialout "
+            "(sudo usermod -aG dialout $USER) и войдите в систему заново.");
+    }
+    return text;
 }
 
 void CPelnoraDlg::Disconnect() {

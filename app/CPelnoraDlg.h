@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/UserInterface.h"
+#include "link/DeviceException.h"
 #include "link/DeviceLink.h"
 
 class CMyTabCtrl;
@@ -50,6 +51,8 @@ public:
     CTerminalDlg* TerminalPage() const;
 
     static const QStringList& Speeds();
+    // The error box text of a failed connection; a refused open says how to get access.
+    static QString ConnectFailureText(const MCommunication::DeviceException& error);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

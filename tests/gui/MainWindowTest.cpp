@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTabBar>
+#include <cerrno>
 #include <chrono>
 
 #include "app/CPelnoraDlg.h"
@@ -15,6 +16,7 @@
 #include "app/Settings.h"
 #include "controls/CLabel.h"
 #include "controls/CMyTabCtrl.h"
+#include "link/DeviceException.h"
 #include "marks_route/CAnemometerDlg.h"
 #include "marks_route/CUtcTimeDlg.h"
 #include "sim/DeviceSimulator.h"
@@ -274,6 +276,14 @@ TEST_F(ConnectTest, PermissionDeniedExplainsHowToGetAccess) {
     ASSERT_EQ(m_ui.Messages().size(), 1u);
     EXPECT_TRUE(m_ui.Messages()[0].text.contains("dialout"));
     EXPECT_FALSE(w.ConnectButton()->isChecked());
+}
+
+TEST(ConnectFailureText, PermissionDeniedAddsTheDialoutHint) {
+    const QString denied = CPelnoraDlg::ConnectFailureText(MCommunication::ComException(EACCES));
+    EXPECT_TRUE(denied.startsWith("Permission denied")) << denied.toStdString();
+    EXPECT_TRUE(denied.contains("dialout"));
+    const QString busy = CPelnoraDlg::ConnectFailureText(MCommunication::ComException(EBUSY));
+    EXPECT_FALSE(busy.contains("dialout"));
 }
 
 TEST_F(ConnectTest, CommandOnAClosedPortIsAnErrorBox) {
