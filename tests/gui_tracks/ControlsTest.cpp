@@ -8,7 +8,7 @@
 #include <QStandardItemModel>
 #include <functional>
 
-#include "GuiApp.h"
+#include "tests/support/GuiTestApp.h"
 #include "controls/CMyListCtrl.h"
 #include "controls/CTextProgressCtrl.h"
 
@@ -23,7 +23,7 @@ struct BarCase {
 };
 
 TEST(TextProgressCtrl, OperationsKeepTheirResults) {
-    GuiApp();
+    GuiTestApp();
     const std::vector<BarCase> cases = {
         {"SetPos returns the old position",
          [](auto& b) {
@@ -148,7 +148,7 @@ TEST(TextProgressCtrl, OperationsKeepTheirResults) {
 }
 
 TEST(TextProgressCtrl, MarqueeRunsToTheLimitAndBack) {
-    GuiApp();
+    GuiTestApp();
     CTextProgressCtrl bar;
     bar.SetMarquee(true, 1000);
     bar.SetPos(119);
@@ -164,7 +164,7 @@ TEST(TextProgressCtrl, MarqueeRunsToTheLimitAndBack) {
 }
 
 TEST(TextProgressCtrl, ColoursNotChosenFollowThePalette) {
-    GuiApp();
+    GuiTestApp();
     CTextProgressCtrl bar;
     const QPalette palette = bar.palette();
     EXPECT_EQ(bar.GetBarColour(), palette.color(QPalette::Highlight));
@@ -183,7 +183,7 @@ TEST(TextProgressCtrl, ColoursNotChosenFollowThePalette) {
 }
 
 TEST(TextProgressCtrl, PercentageUsesTheDecimalComma) {
-    GuiApp();
+    GuiTestApp();
     CTextProgressCtrl bar;
     bar.SetPos(50);
     EXPECT_EQ(bar.DisplayText(), QStringLiteral("50,000000 %"));
@@ -200,14 +200,14 @@ TEST(TextProgressCtrl, PercentageUsesTheDecimalComma) {
 class BarPicture : public ::testing::Test {
 protected:
     void SetUp() override {
-        GuiApp();
+        GuiTestApp();
         m_bar.resize(200, 24);
         m_bar.SetBarColour(QColor(0, 200, 60));
         m_bar.SetBkColour(QColor(240, 240, 240));
     }
     QImage Picture() const { return m_bar.Render().toImage(); }
 
-    QApplication& m_app = GuiApp();
+    QApplication& m_app = GuiTestApp();
     CTextProgressCtrl m_bar;
 };
 
@@ -311,7 +311,7 @@ TEST_F(BarPicture, MarqueeDrawsABlockBehindTheEdge) {
 class ListFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        GuiApp();
+        GuiTestApp();
         const int widths[] = {40, 75, 75, 120, 65};
         for (int i = 0; i < 5; ++i) {
             m_list.InsertColumn(i, QStringLiteral("c%1").arg(i), widths[i]);
@@ -330,7 +330,7 @@ protected:
         return darkest;
     }
 
-    QApplication& m_app = GuiApp();
+    QApplication& m_app = GuiTestApp();
     CMyListCtrl m_list;
 };
 

@@ -13,7 +13,7 @@
 #include <algorithm>
 #include <functional>
 
-#include "GuiApp.h"
+#include "tests/support/GuiTestApp.h"
 #include "app/Settings.h"
 #include "controls/CLabel.h"
 #include "controls/CMyListCtrl.h"
@@ -97,7 +97,7 @@ private:
 class TrackPage : public ::testing::Test {
 protected:
     void SetUp() override {
-        GuiApp();
+        GuiTestApp();
         setenv("TZ", "UTC", 1);
         tzset();
         ASSERT_TRUE(m_folder.isValid());
@@ -138,7 +138,7 @@ protected:
         return static_cast<int>(std::count(commands.begin(), commands.end(), 0x11));
     }
 
-    QApplication& m_app = GuiApp();
+    QApplication& m_app = GuiTestApp();
     QTemporaryDir m_folder;
     sim::DeviceSimulator m_sim;
     DeviceLink m_link;
@@ -519,7 +519,7 @@ namespace {
 
 // The bar shows the fraction of the current track: not finite → 0, past the end → full.
 TEST(DownloadDialog, BarFollowsTheFraction) {
-    GuiApp();
+    GuiTestApp();
     const struct {
         double fraction;
         int position;
