@@ -8,9 +8,9 @@
 #include <QStandardItemModel>
 #include <functional>
 
-#include "tests/support/GuiTestApp.h"
 #include "controls/CMyListCtrl.h"
 #include "controls/CTextProgressCtrl.h"
+#include "tests/support/GuiTestApp.h"
 
 namespace {
 

@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <functional>
 
-#include "tests/support/GuiTestApp.h"
 #include "app/Settings.h"
 #include "controls/CLabel.h"
 #include "controls/CMyListCtrl.h"
@@ -21,6 +20,7 @@
 #include "link/DeviceLink.h"
 #include "sim/DeviceSimulator.h"
 #include "tests/support/FakeUserInterface.h"
+#include "tests/support/GuiTestApp.h"
 #include "tracks/CTrackDlg.h"
 #include "tracks/CTrackProgressDlg.h"
 

@@ -4,4 +4,6 @@
 
 extern "C" const char* __tsan_default_options();
 
-extern "C" const char* __tsan_default_options() { return "ignore_noninstrumented_modules=1"; }
+extern "C" const char* __tsan_default_options() {
+    return "ignore_noninstrumented_modules=1";
+}
