@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "controls/CMyListCtrl.h"
+#include "controls/CTextProgressCtrl.h"
 #include "link/DeviceLink.h"
 #include "sim/DeviceSimulator.h"
 #include "tests/support/FakeUserInterface.h"
@@ -80,6 +81,42 @@ int main(int argc, char** argv) {
     }
     Settle(200);
     ok &= Save(page, folder, "tracks_page_table.png");
+
+    // The bar's own states: half-way in default colours, the page's colours, text at the
+    // ends, a marquee block and a vertical bar.
+    {
+        QWidget sheet;
+        sheet.resize(460, 230);
+        const auto place = [&sheet](int x, int y, int w, int h) {
+            auto* bar = new CTextProgressCtrl(&sheet);
+            bar->setGeometry(x, y, w, h);
+            return bar;
+        };
+        place(10, 10, 380, 24)->SetPos(50);
+        CTextProgressCtrl* memory = place(10, 44, 380, 24);
+        memory->SetBarColour(QColor(0, 200, 60));
+        memory->SetRange32(0, 100000);
+        memory->SetPos(37500);
+        CTextProgressCtrl* start = place(10, 78, 380, 24);
+        start->AlignText(CTextProgressCtrl::AlignStart);
+        start->SetPos(30);
+        CTextProgressCtrl* end = place(10, 112, 380, 24);
+        end->AlignText(CTextProgressCtrl::AlignEnd);
+        end->SetPos(80);
+        CTextProgressCtrl* marquee = place(10, 146, 380, 24);
+        marquee->SetMarquee(true, 100000);
+        marquee->SetPos(60);
+        CTextProgressCtrl* label = place(10, 180, 380, 24);
+        label->ShowPercent(false);
+        label->SetText(QStringLiteral("Текст окна поверх полосы"));
+        label->SetPos(64);
+        CTextProgressCtrl* vertical = place(400, 10, 40, 200);
+        vertical->SetVertical(true);
+        vertical->SetPos(40);
+        sheet.show();
+        Settle(100);
+        ok &= Save(sheet, folder, "tracks_progress_states.png");
+    }
 
     // The download dialog part-way through a slowly sent track.
     sim::SimFaults faults;
