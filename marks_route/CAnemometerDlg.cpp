@@ -28,6 +28,9 @@ CAnemometerDlg::CAnemometerDlg(DeviceLink& link, UserInterface& ui, QWidget* par
       m_onboardEdit(new QLineEdit(this)),
       m_send(new QPushButton(QStringLiteral("Передать"), this)) {
     m_warning->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    QSizePolicy keepPlace = m_warning->sizePolicy();
+    keepPlace.setRetainSizeWhenHidden(true);  // the calibration group never moves
+    m_warning->setSizePolicy(keepPlace);
     m_warning->hide();
     m_send->setEnabled(false);
     m_send->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);

@@ -91,11 +91,9 @@ TEST_F(PagesTest, UtcOffsetIsSentWhenInRange) {
         page->MinutesField()->setText(c.minutes);
         page->SendButton()->click();
         ExpectOnlyMessage("Сдвиг времени передан успешно", Icon::Information);
-        QTest::qWait(50);
-        const auto received = m_sim.Received().utcOffset;
-        ASSERT_TRUE(received.has_value());
-        EXPECT_EQ((*received)[0], c.h);
-        EXPECT_EQ((*received)[1], c.m);
+        const std::array<uint8_t, 2> expected = {c.h, c.m};
+        EXPECT_TRUE(QTest::qWaitFor([&] { return m_sim.Received().utcOffset == expected; }, 3000))
+            << c.hours;
     }
 }
 
@@ -178,15 +176,16 @@ TEST_F(PagesTest, CalibrationQuotientRules) {
         page->OnboardField()->setText(c.onboard);
         page->OnSendCalibration();
         ExpectOnlyMessage(c.message, c.message == sent ? Icon::Information : Icon::Error);
-        QTest::qWait(50);
-        const struct { sim::SimReceived received; } check{m_sim.Received()};
         if (c.message == sent) {
-            ASSERT_TRUE(check.received.calibration.has_value()) << c.reference;
-            EXPECT_EQ((*check.received.calibration)[0], uint8_t(QString(c.reference).toInt()));
-            EXPECT_EQ((*check.received.calibration)[1], uint8_t(QString(c.onboard).toInt()));
-            EXPECT_EQ(check.received.commands.size(), before + 1);
+            const std::array<uint8_t, 2> expected = {uint8_t(QString(c.reference).toInt()),
+                                                     uint8_t(QString(c.onboard).toInt())};
+            EXPECT_TRUE(
+                QTest::qWaitFor([&] { return m_sim.Received().calibration == expected; }, 3000))
+                << c.reference;
+            EXPECT_EQ(m_sim.Received().commands.size(), before + 1);
         } else {
-            EXPECT_EQ(check.received.commands.size(), before) << c.reference;
+            QTest::qWait(20);
+            EXPECT_EQ(m_sim.Received().commands.size(), before) << c.reference;
         }
     }
 }
