@@ -38,6 +38,6 @@ run() {
     exit 1
   fi
 }
-run fuzz_route "$corpus/route" -runs="$ROUTE_RUNS" -max_len=65536 -dict=fuzz/kml.dict
+run fuzz_route "$corpus/route" -runs="$ROUTE_RUNS" -max_len="${ROUTE_MAX_LEN:-4096}" -dict=fuzz/kml.dict
 run fuzz_device "$corpus/device" -max_total_time="$SECONDS_PER_TARGET" -max_len=8192
 echo "fuzzing: no crash, leak or hang"
