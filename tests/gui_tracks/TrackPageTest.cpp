@@ -338,7 +338,7 @@ TEST_F(TrackPage, StopEndsAfterTheCurrentTrack) {
     for (const bool byEscape : {false, true}) {
         SCOPED_TRACE(byEscape ? "Escape" : "button");
         sim::DeviceSimulator device;
-        device.SetTracks({MakeTrack(5, 9, 120), MakeTrack(5, 10, 120), MakeTrack(5, 11, 120)});
+        device.SetTracks({MakeTrack(5, 9, 240), MakeTrack(5, 10, 120), MakeTrack(5, 11, 120)});
         DeviceLink link;
         link.m_port.Open(device.Start(), 115200, 0, 8, 0);
         link.m_port.SetTimeouts(200, 200);
@@ -346,7 +346,7 @@ TEST_F(TrackPage, StopEndsAfterTheCurrentTrack) {
         CTrackDlg page(link, ui);
         page.OnGetTable();
         sim::SimFaults faults;
-        faults.pacingBaud = 57600;  // about 0.7 s a track
+        faults.pacingBaud = 57600;  // about 1.3 s for the first track
         device.SetFaults(faults);
         for (const int row : {0, 1, 2}) {
             page.List()->SetRowSelected(row, true);
