@@ -19,6 +19,7 @@
 #include "app/CAboutDlg.h"
 #include "app/CTerminalDlg.h"
 #include "app/Settings.h"
+#include "controls/BusyCursor.h"
 #include "controls/CMyTabCtrl.h"
 #include "link/DeviceException.h"
 #include "marks_route/CAnemometerDlg.h"
@@ -27,14 +28,6 @@ namespace {
 
 const QString kPortSection = QStringLiteral("Comport");
 
-// Restores the normal cursor when the connection attempt ends, however it ends.
-class BusyCursor {
-public:
-    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
-};
 
 uint32_t LeadingNumber(const QString& text) {
     uint32_t value = 0;

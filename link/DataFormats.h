@@ -18,5 +18,5 @@ double PositionLongitude(const uint8_t* position);  // DecodeAngle of bytes 4..7
 PackedPosition PackPosition(double latitude, double longitude);
 
 // Windows-1251 code → device code (0 = no device code). Built once at start-up.
-extern uint8_t DeviceCharTable[256];
+extern std::array<uint8_t, 256> DeviceCharTable;
 void BuildDeviceCharTable();

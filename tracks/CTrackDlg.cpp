@@ -16,6 +16,7 @@
 
 #include "app/Settings.h"
 #include "app/UserInterface.h"
+#include "controls/BusyCursor.h"
 #include "controls/CLabel.h"
 #include "controls/CMyListCtrl.h"
 #include "controls/CTextProgressCtrl.h"
@@ -29,14 +30,6 @@ namespace {
 
 const char* const kNoInterval = "Не писать трек";
 
-// Wait cursor for an exchange that runs on the interface thread.
-class BusyCursor {
-public:
-    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
-};
 
 QPushButton* MakeButton(const QString& text, int width, int height, QWidget* parent) {
     auto* button = new QPushButton(text, parent);

@@ -109,9 +109,9 @@ TEST(DataFormats, PositionIsLatitudeThenLongitude) {
 
 TEST(DataFormats, DeviceCharTableReadyBeforeAndAfterBuild) {
     uint8_t before[256];
-    std::copy(DeviceCharTable, DeviceCharTable + 256, before);
+    std::copy(DeviceCharTable.begin(), DeviceCharTable.end(), before);
     BuildDeviceCharTable();
-    EXPECT_TRUE(std::equal(before, before + 256, DeviceCharTable));
+    EXPECT_TRUE(std::equal(before, before + 256, DeviceCharTable.begin()));
 
     struct Case {
         int code;
