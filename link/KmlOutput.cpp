@@ -40,7 +40,12 @@ std::string EscapeXml(const std::string& text) {
                 out += "&apos;";
                 break;
             default:
-                out += c;
+                // XML 1.0 has no place for control characters other than tab, LF and CR.
+                if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+                    out += '?';
+                } else {
+                    out += c;
+                }
         }
     }
     return out;
