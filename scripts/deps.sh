@@ -8,8 +8,11 @@ packages=(
   libtinyxml-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   gpsbabel libxml2-utils
-  tzdata fonts-dejavu-core
+  tzdata fonts-dejavu-core locales
 )
+
+SUDO=
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
 
 missing=()
 for p in "${packages[@]}"; do
@@ -20,12 +23,12 @@ done
 
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
-  if [ "$(id -u)" -ne 0 ]; then
-    SUDO=sudo
-  else
-    SUDO=
-  fi
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -qq
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# A Russian locale, so the tests can show that numbers in files keep the full stop under it.
+if ! locale -a 2>/dev/null | grep -qi '^ru_RU\.utf-\?8$'; then
+  $SUDO localedef -i ru_RU -f UTF-8 ru_RU.UTF-8 || echo "note: ru_RU.UTF-8 locale not generated"
 fi
