@@ -1,5 +1,7 @@
 #include "app/CTerminalDlg.h"
 
+#include <algorithm>
+
 #include <QComboBox>
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -8,7 +10,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QThread>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "app/Settings.h"
@@ -25,6 +30,9 @@ QFont LogFont() {
     font.setPixelSize(12);
     return font;
 }
+
+// Characters that go into the display in one turn of the event loop (about 20 ms).
+constexpr qsizetype kSliceChars = 256 * 1024;
 
 // The display shows lines ended by LF only.
 QString DisplayForm(const char* data, std::size_t size) {
@@ -87,12 +95,66 @@ void CTerminalDlg::RefreshLog() {
 
 void CTerminalDlg::ShowText(const QString& text, bool replace) {
     if (replace) {
-        m_display->setPlainText(text);
-    } else if (!text.isEmpty()) {
-        QTextCursor cursor(m_display->document());
-        cursor.movePosition(QTextCursor::End);
-        cursor.insertText(text);
+        m_slices.clear();
+        m_sliceQueued = false;
+        m_display->clear();
+    } else {
+        FinishFilling();  // text still waiting goes in first: the display keeps the log's order
     }
+    if (text.size() <= kSliceChars) {
+        if (!text.isEmpty()) {
+            QTextCursor cursor(m_display->document());
+            cursor.movePosition(QTextCursor::End);
+            cursor.insertText(text);
+        }
+        ScrollToEnd();
+        return;
+    }
+    // Slices end at line ends; the last one goes in now, the others before it later.
+    m_sliceAt = m_display->document()->characterCount() - 1;
+    qsizetype from = 0;
+    while (from < text.size()) {
+        qsizetype to = std::min(text.size(), from + kSliceChars);
+        if (to < text.size()) {
+            const qsizetype lineEnd = text.lastIndexOf(QLatin1Char('\n'), to - 1);
+            if (lineEnd >= from) {
+                to = lineEnd + 1;
+            }
+        }
+        m_slices.push_back(text.mid(from, to - from));
+        from = to;
+    }
+    InsertNextSlice();
+}
+
+void CTerminalDlg::InsertNextSlice() {
+    m_sliceQueued = false;
+    if (m_slices.empty()) {
+        return;
+    }
+    QTextCursor cursor(m_display->document());
+    cursor.setPosition(m_sliceAt);
+    cursor.insertText(m_slices.back());
+    m_slices.pop_back();
+    ScrollToEnd();
+    if (!m_slices.empty()) {
+        m_sliceQueued = true;
+        QTimer::singleShot(0, this, [this] {
+            if (m_sliceQueued) {
+                InsertNextSlice();
+            }
+        });
+    }
+}
+
+void CTerminalDlg::FinishFilling() {
+    while (!m_slices.empty()) {
+        InsertNextSlice();
+    }
+    m_sliceQueued = false;
+}
+
+void CTerminalDlg::ScrollToEnd() {
     // The user wants the last bytes in view.
     m_display->moveCursor(QTextCursor::End);
     m_display->ensureCursorVisible();
@@ -106,6 +168,8 @@ void CTerminalDlg::ClearEchoLog() {
 }
 
 void CTerminalDlg::OnClear() {
+    m_slices.clear();
+    m_sliceQueued = false;
     m_display->clear();
     m_shownLength = 0;
     m_replaceNext = true;
@@ -116,7 +180,15 @@ void CTerminalDlg::OnBytesPerLineChanged() {
 }
 
 QString CTerminalDlg::DisplayText() const {
-    return m_display->toPlainText();
+    QString text = m_display->toPlainText();
+    if (!m_slices.empty()) {
+        QString waiting;
+        for (const QString& slice : m_slices) {
+            waiting += slice;
+        }
+        text.insert(m_sliceAt, waiting);
+    }
+    return text;
 }
 
 int CTerminalDlg::BytesPerLine() const {

@@ -4,6 +4,7 @@
 #include <QString>
 #include <atomic>
 #include <cstddef>
+#include <vector>
 
 #include "controls/CTabDialog.h"
 #include "link/EchoLog.h"
@@ -38,17 +39,29 @@ public:
     int BytesPerLine() const;
 
     QPlainTextEdit* Display() const { return m_display; }
+    // True while a large text is still going into the display (its last lines are in).
+    bool Filling() const { return !m_slices.empty(); }
+    // Puts every waiting slice into the display at once.
+    void FinishFilling();
     QComboBox* BytesPerLineBox() const { return m_bytesPerLine; }
     QPushButton* ClearButton() const { return m_clear; }
 
 private:
     // Runs on the interface thread: replaces the display, or appends to it.
     void ShowText(const QString& text, bool replace);
+    // Inserts the next waiting slice; schedules the one after it.
+    void InsertNextSlice();
+    void ScrollToEnd();
 
     EchoLog m_log;
     // Length of the rendering already handed to the display; 0 after a clear.
     std::atomic<std::size_t> m_shownLength{0};
     std::atomic<bool> m_replaceNext{true};
+    // A large text goes in as slices, last first, all at m_sliceAt (the position where the
+    // text begins), one per turn of the event loop, so the window never stalls on it.
+    std::vector<QString> m_slices;
+    int m_sliceAt = 0;
+    bool m_sliceQueued = false;
     QPlainTextEdit* m_display;
     QComboBox* m_bytesPerLine;
     QPushButton* m_clear;
