@@ -131,7 +131,12 @@ bool WriteWithCrLf(int fd, const std::string& text) {
 
 }  // namespace
 
-bool WriteFileAtomically(const std::string& path, const std::string& text, std::string* error) {
+namespace {
+
+// Writes through a temporary file in the target's folder renamed over it; body writes the
+// contents to the descriptor and returns false with errno set when that fails.
+bool WriteThroughTemporary(const std::string& path, const std::function<bool(int fd)>& body,
+                           std::string* error) {
     const auto fail = [&](const std::string& message) {
         if (error != nullptr) {
             *error = message;
@@ -170,8 +175,9 @@ bool WriteFileAtomically(const std::string& path, const std::string& text, std::
     tempName = temp.data();
 
     int failure = 0;
-    if (!WriteWithCrLf(fd, text)) {
-        failure = errno;
+    errno = 0;
+    if (!body(fd)) {
+        failure = errno != 0 ? errno : EIO;
     } else if (fsync(fd) != 0) {
         failure = errno;
     } else if (fchmod(fd, 0666 & ~CurrentUmask()) != 0) {
@@ -195,4 +201,33 @@ bool WriteFileAtomically(const std::string& path, const std::string& text, std::
         close(dirFd);
     }
     return true;
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const std::string& path, const std::string& text, std::string* error) {
+    return WriteThroughTemporary(
+        path, [&text](int fd) { return WriteWithCrLf(fd, text); }, error);
+}
+
+bool WriteFileAtomically(const std::string& path,
+                         const std::function<bool(const KmlPieceWriter& write)>& fill,
+                         std::string* error) {
+    return WriteThroughTemporary(
+        path,
+        [&fill](int fd) {
+            int failure = 0;
+            const bool filled = fill([fd, &failure](const std::string& piece) {
+                if (failure == 0 && !WriteWithCrLf(fd, piece)) {
+                    failure = errno != 0 ? errno : EIO;
+                }
+                return failure == 0;
+            });
+            if (failure != 0) {
+                errno = failure;
+                return false;
+            }
+            return filled;
+        },
+        error);
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Shared pieces of the KML writers: numbers, escaping, titles, atomic file writes.
 
+#include <functional>
 #include <string>
 
 // %g with precision 6 and a full stop, whatever the locale ("-0" keeps its sign).
@@ -13,6 +14,12 @@ std::string FileTitle(const std::string& path);
 // Writes text to path with every LF turned into CR LF, through a temporary file in the
 // same folder renamed over the target; on failure the old file stays and error says why.
 bool WriteFileAtomically(const std::string& path, const std::string& text, std::string* error);
+// The same for a text made in pieces: fill hands each piece to write, which returns false once
+// writing has failed (fill then stops and returns false). No whole copy of the text is needed.
+using KmlPieceWriter = std::function<bool(const std::string& piece)>;
+bool WriteFileAtomically(const std::string& path,
+                         const std::function<bool(const KmlPieceWriter& write)>& fill,
+                         std::string* error);
 
 // How a KML writer ended.
 enum class KmlWriteResult { Written, NothingToWrite, Failed };

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <ctime>
+#include <functional>
 
 #include "link/Cp1251.h"
 #include "tracks/TrackTable.h"
@@ -46,7 +47,16 @@ void AppendPosition(std::string& out, const TrackPoint& point) {
     out += FormatKmlNumber(point.Altitude());
 }
 
-void AppendTrack(std::string& out, const TrackEntry& track) {
+// A text that grows past this many bytes is handed on at the next point (when writing).
+constexpr std::size_t kPieceBytes = 1 << 20;
+using Spill = std::function<bool(std::string& out)>;
+
+// Hands the text so far on when it has grown large; false when writing has failed.
+bool SpillIfLarge(std::string& out, const Spill& spill) {
+    return !spill || out.size() < kPieceBytes || spill(out);
+}
+
+bool AppendTrack(std::string& out, const TrackEntry& track, const Spill& spill) {
     const std::string time = FormatTrackTime(track);
     out += "\t<Placemark>\n\t\t<name>";
     out += time;
@@ -58,6 +68,9 @@ void AppendTrack(std::string& out, const TrackEntry& track) {
     for (const TrackPoint& point : track.points) {
         AppendPosition(out, point);
         out += ' ';
+        if (!SpillIfLarge(out, spill)) {
+            return false;
+        }
     }
     out += "\n\t\t\t</coordinates>\n\t\t</LineString>\n\t</Placemark>\n";
 
@@ -90,8 +103,12 @@ void AppendTrack(std::string& out, const TrackEntry& track) {
             "\t\t\t\t<altitudeMode>absolute</altitudeMode>\n\t\t\t\t<coordinates>";
         AppendPosition(out, point);
         out += "</coordinates>\n\t\t\t</Point>\n\t\t</Placemark>\n";
+        if (!SpillIfLarge(out, spill)) {
+            return false;
+        }
     }
     out += "\t</Folder>\n";
+    return true;
 }
 
 }  // namespace
@@ -104,14 +121,11 @@ std::string FormatTrackTime(const TrackEntry& entry) {
     return FormatStart(entry, "%H:%M:%S");
 }
 
-std::string BuildTrackKml(const std::vector<TrackEntry>& tracks, const std::string& title) {
-    std::string out;
-    // About 700 characters per point; reserving once spares the copies of a growing text.
-    std::size_t points = 0;
-    for (const TrackEntry& track : tracks) {
-        points += track.points.size();
-    }
-    out.reserve(4096 + tracks.size() * 1024 + points * 720);
+namespace {
+
+// The whole document onto out; with spill, handed on in pieces of about kPieceBytes.
+bool BuildTrackKmlInto(const std::vector<TrackEntry>& tracks, const std::string& title,
+                       std::string& out, const Spill& spill) {
     out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     out += "<kml xmlns=\"http://earth.google.com/kml/2.2\">\n<Document>\n";
     out += "<name>";
@@ -133,9 +147,25 @@ std::string BuildTrackKml(const std::vector<TrackEntry>& tracks, const std::stri
             out += "</name>\n";
             day = date;
         }
-        AppendTrack(out, track);
+        if (!AppendTrack(out, track, spill)) {
+            return false;
+        }
     }
     out += "</Folder>\n</Document>\n</kml>\n";
+    return true;
+}
+
+}  // namespace
+
+std::string BuildTrackKml(const std::vector<TrackEntry>& tracks, const std::string& title) {
+    std::string out;
+    // About 700 characters per point; reserving once spares the copies of a growing text.
+    std::size_t points = 0;
+    for (const TrackEntry& track : tracks) {
+        points += track.points.size();
+    }
+    out.reserve(4096 + tracks.size() * 1024 + points * 720);
+    BuildTrackKmlInto(tracks, title, out, nullptr);
     return out;
 }
 
@@ -150,7 +180,18 @@ KmlWriteResult WriteTrackKml(const std::vector<TrackEntry>& tracks, const std::s
     if (title.empty()) {
         title = path;
     }
-    if (!WriteFileAtomically(path, BuildTrackKml(sorted, title), error)) {
+    // Written in pieces as it is made: no copy of a large document is held in memory.
+    const auto fill = [&sorted, &title](const KmlPieceWriter& write) {
+        std::string out;
+        out.reserve(kPieceBytes + 64 * 1024);
+        const Spill spill = [&write](std::string& text) {
+            const bool written = write(text);
+            text.clear();
+            return written;
+        };
+        return BuildTrackKmlInto(sorted, title, out, spill) && write(out);
+    };
+    if (!WriteFileAtomically(path, fill, error)) {
         return KmlWriteResult::Failed;
     }
     return KmlWriteResult::Written;

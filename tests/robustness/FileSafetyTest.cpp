@@ -261,4 +261,21 @@ TEST_F(FileSafety, LargeTextKeepsEveryLineEnd) {
     EXPECT_TRUE(Slurp(file) == expected);
 }
 
+// A long track is written in pieces as it is made; the file is the whole document all the same.
+TEST_F(FileSafety, LongTrackFileEqualsTheWholeDocument) {
+    const std::vector<TrackEntry> tracks = OneTrack(6000);  // about 4 MB of text
+    const fs::path file = m_dir / "long.kml";
+    std::string error;
+    ASSERT_EQ(WriteTrackKml(tracks, file.string(), &error), KmlWriteResult::Written) << error;
+    std::string expected;
+    for (char c : BuildTrackKml(tracks, "long.kml")) {
+        if (c == '\n') {
+            expected += '\r';
+        }
+        expected += c;
+    }
+    EXPECT_GT(expected.size(), 3u << 20);
+    EXPECT_TRUE(Slurp(file) == expected);
+}
+
 }  // namespace
