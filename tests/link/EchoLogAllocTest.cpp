@@ -6,6 +6,9 @@
 
 #include "link/EchoLog.h"
 
+// The replacement pairs malloc with free; GCC cannot see that and warns at -O2.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
 namespace {
 bool g_refuseAllocations = false;
 }  // namespace
