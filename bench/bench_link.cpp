@@ -21,6 +21,7 @@
 
 #include <tinyxml.h>
 
+#include "bench/BenchUtil.h"
 #include "link/DataFormats.h"
 #include "link/DeviceLink.h"
 #include "link/EchoLog.h"
@@ -30,25 +31,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double MsSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double ThreadCpuMs() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const std::size_t n = v.size();
-    return n == 0 ? 0 : (n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2);
-}
-
-void Result(const char* key, double value) { std::printf("RESULT %s %.3f\n", key, value); }
+using namespace bench;
 
 // Keeps the chunks as the terminal page does; rendering is measured on its own.
 class AppendOnlySink : public LogSink {

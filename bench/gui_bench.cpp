@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchUtil.h"
 #include "app/CPelnoraDlg.h"
 #include "app/CTerminalDlg.h"
 #include "app/UserInterface.h"
@@ -27,28 +28,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double MsSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double ThreadCpuMs() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const std::size_t n = v.size();
-    return n == 0 ? 0 : (n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2);
-}
-
-void Result(const char* key, double value) {
-    std::printf("RESULT %s %.3f\n", key, value);
-    std::fflush(stdout);
-}
+using namespace bench;
 
 // Answers every question with yes and shows nothing.
 class SilentUser : public UserInterface {
