@@ -182,14 +182,20 @@ int32_t ComPort::Read(uint8_t* buffer, int32_t count) {
     const auto deadline =
         Clock::now() + std::chrono::milliseconds(m_readTimeout > 0 ? m_readTimeout : 0);
     int32_t got = 0;
+    bool readable = false;  // poll has just said bytes or the end of the line are there
     while (got < count) {
-        // Bytes already waiting are taken without a poll; none (0 or EAGAIN) means wait below.
-        const ssize_t waiting = read(m_fd, buffer + got, static_cast<size_t>(count - got));
-        if (waiting > 0) {
-            got += static_cast<int32_t>(waiting);
+        // Bytes already waiting are taken without a poll; none (0 or EAGAIN) means wait below,
+        // unless poll said the line is readable: then 0 is the end of the line.
+        const ssize_t n = read(m_fd, buffer + got, static_cast<size_t>(count - got));
+        if (n > 0) {
+            got += static_cast<int32_t>(n);
+            readable = false;
             continue;
         }
-        if (waiting < 0 && errno != EAGAIN && errno != EINTR) {
+        if (n == 0 && readable) {
+            throw ComException(EIO, got);
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
             throw ComException(static_cast<uint32_t>(errno), got);
         }
         pollfd p{m_fd, POLLIN, 0};
@@ -209,14 +215,7 @@ int32_t ComPort::Read(uint8_t* buffer, int32_t count) {
         if (!(p.revents & POLLIN)) {
             throw ComException(EIO, got);  // POLLHUP or POLLERR alone: the line has gone
         }
-        const ssize_t n = read(m_fd, buffer + got, static_cast<size_t>(count - got));
-        if (n > 0) {
-            got += static_cast<int32_t>(n);
-        } else if (n == 0) {
-            throw ComException(EIO, got);
-        } else if (errno != EAGAIN && errno != EINTR) {
-            throw ComException(static_cast<uint32_t>(errno), got);
-        }
+        readable = true;
     }
     return got;
 }
