@@ -8,19 +8,17 @@
 
 #include "link/DeviceException.h"
 #include "link/Transport.h"
+#include "tests/support/StubTransport.h"
 
 // Reads hand out the input in order; once it is used up, reads time out (return 0) or, when
 // told, the line fails the way a hang-up does. Writes are kept.
-class FuzzTransport : public MCommunication::Transport {
+class FuzzTransport : public StubTransport {
 public:
+    using Transport::Read;
+    using Transport::Write;
     FuzzTransport(const uint8_t* data, size_t size, bool hangUpAtEnd)
         : m_data(data), m_size(size), m_hangUpAtEnd(hangUpAtEnd) {}
 
-    using Transport::Read;
-    using Transport::Write;
-    void SetParameters(const void*) override {}
-    bool Open() override { return true; }
-    bool Close() override { return true; }
     int32_t Read(uint8_t* buffer, int32_t count) override {
         if (count <= 0) {
             return 0;
@@ -41,9 +39,6 @@ public:
         }
         return count;
     }
-    int32_t PendingCount() override { return 0; }
-    void Purge() override {}
-    bool IsOpen() override { return true; }
     const std::vector<uint8_t>& Written() const { return m_written; }
     size_t Consumed() const { return m_offset; }
 

@@ -14,6 +14,7 @@
 #include "link/DeviceLink.h"
 #include "link/EchoLog.h"
 #include "sim/DeviceSimulator.h"
+#include "tests/support/StubTransport.h"
 
 namespace {
 
@@ -322,11 +323,8 @@ TEST_F(Commands, DestroyingTheLinkFreesTheDevice) {
 }
 
 // A transport that records each call and writes nothing, to see the calls behind the wire.
-class ScriptedTransport : public MCommunication::Transport {
+class ScriptedTransport : public StubTransport {
 public:
-    void SetParameters(const void*) override {}
-    bool Open() override { return true; }
-    bool Close() override { return true; }
     int32_t Read(uint8_t*, int32_t count) override {
         calls.push_back("read " + std::to_string(count));
         if (failRead) {
@@ -338,9 +336,6 @@ public:
         calls.push_back("write " + std::to_string(count));
         return 0;  // nothing went out: the commands do not look
     }
-    int32_t PendingCount() override { return 0; }
-    void Purge() override {}
-    bool IsOpen() override { return true; }
     void SetTimeouts(int32_t readMs, int32_t writeMs) override {
         calls.push_back("timeouts " + std::to_string(readMs) + "/" + std::to_string(writeMs));
         Transport::SetTimeouts(readMs, writeMs);

@@ -149,7 +149,10 @@ TEST(KmlOutput, NumbersKeepTheFullStopUnderACommaLocale) {
 TEST(KmlOutput, EscapeAndTitle) {
     EXPECT_EQ(EscapeXml("a<b>&\"c'"), "a&lt;b&gt;&amp;&quot;c&apos;");
     EXPECT_EQ(EscapeXml("Москва"), "Москва");
-    EXPECT_EQ(EscapeXml(std::string("a\x01" "b\tc\x1f", 6)), "a?b\tc?");
+    EXPECT_EQ(EscapeXml(std::string("a\x01"
+                                    "b\tc\x1f",
+                                    6)),
+              "a?b\tc?");
     struct Case {
         const char* path;
         const char* title;

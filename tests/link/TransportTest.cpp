@@ -5,17 +5,15 @@
 #include <vector>
 
 #include "link/Transport.h"
+#include "tests/support/StubTransport.h"
 
 namespace {
 
 // Records the calls that reach the pure operations.
-class RecordingTransport : public MCommunication::Transport {
+class RecordingTransport : public StubTransport {
 public:
     using Transport::Read;
     using Transport::Write;
-    void SetParameters(const void*) override {}
-    bool Open() override { return true; }
-    bool Close() override { return true; }
     int32_t Read(uint8_t* buffer, int32_t count) override {
         calls.push_back("read " + std::to_string(count));
         for (int32_t i = 0; i < count; ++i) {
@@ -28,9 +26,6 @@ public:
         written.assign(buffer, buffer + count);
         return count;
     }
-    int32_t PendingCount() override { return 0; }
-    void Purge() override {}
-    bool IsOpen() override { return true; }
 
     std::vector<std::string> calls;
     std::vector<uint8_t> written;

@@ -7,6 +7,7 @@
 
 #include "link/DeviceLink.h"
 #include "link/EchoLog.h"
+#include "tests/support/StubTransport.h"
 #include "tracks/TrackTable.h"
 
 namespace {
@@ -14,11 +15,8 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 // Each Read hands out (part of) the next scripted answer; an empty script reads nothing.
-class ScriptedAnswers : public MCommunication::Transport {
+class ScriptedAnswers : public StubTransport {
 public:
-    void SetParameters(const void*) override {}
-    bool Open() override { return true; }
-    bool Close() override { return true; }
     int32_t Read(uint8_t* buffer, int32_t count) override {
         if (answers.empty()) {
             return 0;
@@ -36,9 +34,6 @@ public:
         written.insert(written.end(), data, data + count);
         return count;
     }
-    int32_t PendingCount() override { return 0; }
-    void Purge() override {}
-    bool IsOpen() override { return true; }
 
     std::deque<Bytes> answers;
     Bytes written;
