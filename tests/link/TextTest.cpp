@@ -20,6 +20,7 @@
 
 #include "link/Cp1251.h"
 #include "link/KmlOutput.h"
+#include "tests/support/FileSizeLimit.h"
 
 namespace {
 
@@ -252,16 +253,13 @@ TEST_F(AtomicWrite, ReadOnlyFolderKeepsTheOldFileAndSaysWhy) {
 // A write that fails half-way (file size limit, which binds root too) leaves no partial file.
 TEST_F(AtomicWrite, FailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
     ASSERT_TRUE(WriteFileAtomically(m_file, "old\n", nullptr));
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 1000;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     std::string error;
-    const bool written = WriteFileAtomically(m_file, std::string(5000, 'x'), &error);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, oldHandler);
+    bool written = true;
+    {
+        FileSizeLimit limit(1000);
+        ASSERT_TRUE(limit.Ok());
+        written = WriteFileAtomically(m_file, std::string(5000, 'x'), &error);
+    }
     EXPECT_FALSE(written);
     EXPECT_NE(error.find("File too large"), std::string::npos) << error;
     EXPECT_EQ(Slurp(m_file), "old\r\n");

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <vector>
 
+#include "tests/support/FileSizeLimit.h"
 #include "tracks/KmlConsumers.h"
 #include "tracks/TrackFixtures.h"
 #include "tracks/TrackKml.h"
@@ -139,16 +140,13 @@ TEST_F(TrackKmlFile, FailureIsReportedAndKeepsTheOldFile) {
     // A write that runs out of room (file size limit) leaves the old file and no debris.
     const std::string path = PathOf("keep.kml");
     { std::ofstream(path) << "old"; }
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 512;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     error.clear();
-    const KmlWriteResult result = WriteTrackKml(TwoDays(), path, &error);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, oldHandler);
+    KmlWriteResult result = KmlWriteResult::Written;
+    {
+        FileSizeLimit limit(512);
+        ASSERT_TRUE(limit.Ok());
+        result = WriteTrackKml(TwoDays(), path, &error);
+    }
     EXPECT_EQ(result, KmlWriteResult::Failed);
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(kml_test::ReadFile(path), "old");
