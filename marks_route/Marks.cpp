@@ -63,11 +63,7 @@ std::string BuildMarksKml(const std::vector<PackedPosition>& marks, const std::s
     return out;
 }
 
-KmlWriteResult WriteMarksKml(const std::string& path, const std::vector<PackedPosition>& marks,
-                             std::string* error) {
-    if (marks.empty()) {
-        return KmlWriteResult::NothingToWrite;
-    }
+std::string MarksTitle(const std::string& path) {
     std::string fileName = FileTitle(path);
     if (fileName.empty()) {
         fileName = path;
@@ -77,7 +73,15 @@ KmlWriteResult WriteMarksKml(const std::string& path, const std::vector<PackedPo
     if (title.size() > 4) {
         title.resize(title.size() - 4);
     }
-    if (!WriteFileAtomically(path, BuildMarksKml(marks, WideToUtf8(title)), error)) {
+    return WideToUtf8(title);
+}
+
+KmlWriteResult WriteMarksKml(const std::string& path, const std::vector<PackedPosition>& marks,
+                             std::string* error) {
+    if (marks.empty()) {
+        return KmlWriteResult::NothingToWrite;
+    }
+    if (!WriteFileAtomically(path, BuildMarksKml(marks, MarksTitle(path)), error)) {
         return KmlWriteResult::Failed;
     }
     return KmlWriteResult::Written;

@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev libgl-dev
   libtinyxml-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  gpsbabel libxml2-utils
+  gpsbabel libxml2-utils gdal-bin
   tzdata fonts-dejavu-core locales
 )
 

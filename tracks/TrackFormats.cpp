@@ -1,0 +1,82 @@
+// The download formats and their one entry point.
+
+#include "tracks/TrackFormats.h"
+
+#include <ctime>
+
+#include "tracks/TrackGpx.h"
+#include "tracks/TrackIgc.h"
+#include "tracks/TrackKml.h"
+#include "tracks/TrackKmlTime.h"
+#include "tracks/TrackTable.h"
+
+const std::array<TrackFormatInfo, 4> kTrackFormats = {{
+    {TrackFormat::Kml, "kml", " (Google Earth *.kml)", "*.kml", "kml", false},
+    {TrackFormat::KmlTime, "kml-time", "KML со временем", "*.kml", "kml", false},
+    {TrackFormat::Gpx, "gpx", "GPX", "*.gpx", "gpx", false},
+    {TrackFormat::Igc, "igc", "IGC (папка)", "*.igc", "", true},
+}};
+
+const TrackFormatInfo& TrackFormatOf(TrackFormat format) {
+    for (const TrackFormatInfo& info : kTrackFormats) {
+        if (info.format == format) {
+            return info;
+        }
+    }
+    return kTrackFormats[0];
+}
+
+std::optional<TrackFormat> TrackFormatByCliName(std::string_view name) {
+    for (const TrackFormatInfo& info : kTrackFormats) {
+        if (name == info.cliName) {
+            return info.format;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string TrackFormatFilter(const TrackFormatInfo& info) {
+    return std::string(info.label) + " (" + info.pattern + ")";
+}
+
+KmlWriteResult WriteTracks(TrackFormat format, const std::string& path,
+                           const std::vector<TrackEntry>& tracks, const ClockOffset& offset,
+                           std::string* error, std::vector<std::string>* notes) {
+    switch (format) {
+        case TrackFormat::KmlTime:
+            return WriteTracksKmlTime(tracks, path, offset, error, notes);
+        case TrackFormat::Gpx:
+            return WriteTracksGpx(tracks, path, offset, error, notes);
+        case TrackFormat::Igc:
+            return WriteTracksIgc(tracks, path, offset, error, notes);
+        case TrackFormat::Kml:
+            break;
+    }
+    return WriteTrackKml(tracks, path, error);
+}
+
+std::string SuggestedTrackFileName(const std::vector<TrackEntry>& tracks, TrackFormat format) {
+    const std::vector<const TrackEntry*> order = TracksInStartOrder(tracks);
+    if (order.empty()) {
+        return {};
+    }
+    // The start dates as the track table reads them (local time).
+    const auto date = [](const TrackEntry& track) {
+        const std::time_t start = static_cast<std::time_t>(TrackStartTime(track));
+        std::tm local{};
+        char text[32] = "";
+        if (start != static_cast<std::time_t>(-1) && localtime_r(&start, &local) != nullptr) {
+            std::strftime(text, sizeof text, "%Y-%m-%d", &local);
+        }
+        return std::string(text);
+    };
+    const std::string first = date(*order.front());
+    const std::string last = date(*order.back());
+    std::string name = first == last ? first : first + "_" + last;
+    const TrackFormatInfo& info = TrackFormatOf(format);
+    if (!info.folder) {
+        name += '.';
+        name += info.extension;
+    }
+    return name;
+}
