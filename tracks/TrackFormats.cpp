@@ -2,6 +2,7 @@
 
 #include "tracks/TrackFormats.h"
 
+#include <algorithm>
 #include <ctime>
 
 #include "tracks/TrackGpx.h"
@@ -53,6 +54,23 @@ KmlWriteResult WriteTracks(TrackFormat format, const std::string& path,
             break;
     }
     return WriteTrackKml(tracks, path, error);
+}
+
+std::string UtcOffsetUsedText(const std::vector<TrackEntry>& tracks, const ClockOffset& offset) {
+    std::string text = "Смещение часов прибора от UTC: ";
+    if (!offset.fromComputer) {
+        return text + FormatUtcOffset(offset.seconds);
+    }
+    std::vector<int> seen;
+    for (const TrackEntry* track : TracksInStartOrder(tracks)) {
+        const int seconds = TrackTimeline(*track, offset).OffsetSeconds();
+        if (std::find(seen.begin(), seen.end(), seconds) == seen.end()) {
+            text += seen.empty() ? "" : ", ";
+            text += FormatUtcOffset(seconds);
+            seen.push_back(seconds);
+        }
+    }
+    return text + " (часовой пояс компьютера)";
 }
 
 std::string SuggestedTrackFileName(const std::vector<TrackEntry>& tracks, TrackFormat format) {

@@ -35,6 +35,11 @@ KmlWriteResult WriteTracks(TrackFormat format, const std::string& path,
                            const std::vector<TrackEntry>& tracks, const ClockOffset& offset,
                            std::string* error = nullptr, std::vector<std::string>* notes = nullptr);
 
+// Which offset the UTC times were made with, for the user: "Смещение часов прибора от UTC:
+// +3:00", with "(часовой пояс компьютера)" when it came from the computer's zone (each
+// distinct offset of the tracks listed once, in start order).
+std::string UtcOffsetUsedText(const std::vector<TrackEntry>& tracks, const ClockOffset& offset);
+
 // A file name from the flight dates: "2024-06-14.kml", "2024-06-14_2024-06-17.gpx"; for IGC
 // the folder name without extension. "" for no tracks.
 std::string SuggestedTrackFileName(const std::vector<TrackEntry>& tracks, TrackFormat format);

@@ -16,8 +16,10 @@
 #include "tracks/KmlConsumers.h"
 #include "tracks/TrackFixtures.h"
 #include "tracks/TrackFormats.h"
+#include "tracks/TrackGpx.h"
 #include "tracks/TrackIgc.h"
 #include "tracks/TrackKml.h"
+#include "tracks/TrackKmlTime.h"
 
 namespace fs = std::filesystem;
 using kml_test::CountOf;
@@ -293,6 +295,33 @@ TEST_F(FormatFiles, NothingToWriteAndFailuresTouchNothing) {
     EXPECT_EQ(ReadFile(path), "old");
 }
 
+// A track of a few megabytes goes out in pieces; the file is the whole document all the same.
+TEST_F(FormatFiles, LargeTrackWrittenInPiecesIsTheWholeDocument) {
+    TrackEntry big = Entry(14, 6, 24, 9, 0, 0, 0, 1, 20000);
+    for (unsigned i = 0; i < 20000; ++i) {
+        big.points.push_back(Point({55, static_cast<uint8_t>(i % 60), static_cast<uint8_t>(i >> 8),
+                                    static_cast<uint8_t>(i)},
+                                   {37, 0, 0, 0}, static_cast<uint16_t>(i), 100, 0x77, 1, 1, 2));
+    }
+    const std::vector<TrackEntry> tracks = {big};
+    const auto crlf = [](const std::string& text) {
+        std::string out;
+        for (char c : text) {
+            out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+        }
+        return out;
+    };
+    const std::string gpx = PathOf("big.gpx");
+    const std::string kml = PathOf("big.kml");
+    ASSERT_EQ(WriteTracks(TrackFormat::Gpx, gpx, tracks, kOffset), KmlWriteResult::Written);
+    ASSERT_EQ(WriteTracks(TrackFormat::KmlTime, kml, tracks, kOffset), KmlWriteResult::Written);
+    const std::string gpxText = ReadFile(gpx);
+    EXPECT_GT(gpxText.size(), 3u << 20);
+    EXPECT_EQ(gpxText, crlf(BuildTracksGpx(tracks, kOffset)));
+    EXPECT_EQ(ReadFile(kml), crlf(BuildTracksKmlTime(tracks, "big.kml", kOffset)));
+    EXPECT_EQ(CountOf(gpxText, "<trkpt "), 20000u);
+}
+
 TEST_F(FormatFiles, TrackKmlThroughTheEntryPointIsTheDescribedFile) {
     const std::vector<TrackEntry> tracks = Fixture();
     const std::string viaEntry = PathOf("a.kml");
@@ -331,6 +360,15 @@ TEST(TrackFormatTable, NamesFiltersAndFileNames) {
     EXPECT_EQ(SuggestedTrackFileName(Fixture(), TrackFormat::Gpx), "2024-06-14_2024-06-15.gpx");
     EXPECT_EQ(SuggestedTrackFileName(Fixture(), TrackFormat::Igc), "2024-06-14_2024-06-15");
     EXPECT_EQ(SuggestedTrackFileName({}, TrackFormat::Kml), "");
+}
+
+TEST(TrackFormatTable, OffsetUsedIsNamed) {
+    ScopedTimeZone zone("Europe/Berlin");
+    const std::vector<TrackEntry> summerAndWinter = {Entry(14, 6, 24, 9, 0, 0),
+                                                     Entry(14, 1, 24, 9, 0, 0)};
+    EXPECT_EQ(UtcOffsetUsedText(summerAndWinter, kOffset), "Смещение часов прибора от UTC: +3:00");
+    EXPECT_EQ(UtcOffsetUsedText(summerAndWinter, ClockOffset::Computer()),
+              "Смещение часов прибора от UTC: +1:00, +2:00 (часовой пояс компьютера)");
 }
 
 TEST(IgcText, RecordsOfOneFlight) {
