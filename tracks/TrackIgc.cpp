@@ -44,7 +44,7 @@ bool EnsureFolder(const std::string& folder, std::string* error) {
             return true;
         }
         if (error != nullptr) {
-            *error = folder + ": не папка";
+            *error = folder + ": " + std::strerror(ENOTDIR);
         }
         return false;
     }

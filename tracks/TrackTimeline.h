@@ -51,6 +51,7 @@ struct TimedPoint {
 class TrackTimeline {
 public:
     TrackTimeline(const TrackEntry& track, const ClockOffset& offset);
+    TrackTimeline(TrackEntry&&, const ClockOffset&) = delete;  // a view: the track must outlive it
 
     // False for a faulty track (no points, no point count or a zero interval): no times.
     bool Timed() const { return m_timed; }
