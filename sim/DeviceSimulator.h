@@ -122,11 +122,12 @@ private:
     bool WaitMs(uint32_t ms);  // false when stopped meanwhile
     void HangUp();
     void BeginAnswer();
-    bool Reply(const std::vector<uint8_t>& answer);  // one whole answer, then any junk
+    bool Reply(std::vector<uint8_t> answer);  // one whole answer, then any junk
     bool SendJunk();
     void AnswerEndlessTable();
     void Garble(uint8_t* record, size_t size, const uint8_t* avoid);
-    void WatchClients();  // open/close events of the slave
+    void WatchClients();   // open/close events of the slave
+    void DiscardUnread();  // the answer bytes no client has read yet
 
     mutable std::mutex m_mutex;
     int m_master = -1;

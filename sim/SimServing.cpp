@@ -3,7 +3,6 @@
 #include <poll.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -144,7 +143,7 @@ void DeviceSimulator::BeginCommand(uint8_t command) {
         drop = m_faults.dropPendingAnswer;
     }
     if (drop) {
-        tcflush(m_slave, TCIFLUSH);  // what the client has not read of the last answer
+        DiscardUnread();  // what the client has not read of the last answer
     }
     const auto expect = [this, command](size_t count) {
         m_command = command;
@@ -385,14 +384,28 @@ void DeviceSimulator::Garble(uint8_t* record, size_t size, const uint8_t* avoid)
     } while (std::equal(record, record + size, avoid));
 }
 
+void DeviceSimulator::DiscardUnread() {
+    // Read off this side: a flush alone leaves what the line has not yet handed to the reader.
+    uint8_t buffer[4096];
+    pollfd slave = {m_slave, POLLIN, 0};
+    while (m_slave >= 0 && poll(&slave, 1, 0) > 0 && (slave.revents & POLLIN) &&
+           read(m_slave, buffer, sizeof buffer) > 0) {
+    }
+}
+
 void DeviceSimulator::BeginAnswer() {
     m_paceStart = Clock::now();
     m_paceSent = 0;
 }
 
-bool DeviceSimulator::Reply(const std::vector<uint8_t>& answer) {
+bool DeviceSimulator::Reply(std::vector<uint8_t> answer) {
+    {
+        std::lock_guard lock(m_mutex);
+        answer.insert(answer.end(), m_faults.junkAfterAnswer.begin(),
+                      m_faults.junkAfterAnswer.end());
+    }
     BeginAnswer();
-    return Answer(answer) && SendJunk();
+    return Answer(answer);  // one write: the junk follows the answer at once
 }
 
 bool DeviceSimulator::SendJunk() {
@@ -472,7 +485,7 @@ bool DeviceSimulator::WriteAll(const uint8_t* data, size_t count) {
             return false;
         }
         if (Clock::now() - lastProgress > std::chrono::milliseconds(kStuckWriteMs)) {
-            tcflush(m_slave, TCIFLUSH);  // nobody reads: drop this answer
+            DiscardUnread();  // nobody reads: drop this answer
             return false;
         }
         pollfd fds[3] = {{m_master, POLLOUT, 0}, {m_wakePipe[0], POLLIN, 0}, {m_watch, POLLIN, 0}};
