@@ -12,6 +12,7 @@
 #include "link/DeviceException.h"
 #include "link/DeviceLink.h"
 #include "link/EchoLog.h"
+#include "link/WireRecords.h"
 #include "marks_route/Marks.h"
 #include "tracks/TrackKml.h"
 #include "tracks/TrackTable.h"
@@ -77,9 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             default: {
                 // A table record taken as given, then one track download.
                 TrackEntry entry;
-                for (size_t i = 0; i < entry.record.size() && i + 1 < size; ++i) {
-                    entry.record[i] = data[1 + i];
-                }
+                std::copy_n(data + 1, std::min(TrackTableRecord::kSize, size - 1),
+                            entry.record.begin());
                 link.m_tracks.push_back(entry);
                 link.DownloadTrack(0);
                 break;
