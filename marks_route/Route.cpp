@@ -30,7 +30,7 @@ constexpr std::size_t kMaxRouteFileBytes = 8u << 20;
 constexpr int kMaxNesting = 256;
 constexpr std::size_t kMaxMarkup = 100000;  // elements, comments, CDATA and other markup
 constexpr std::size_t kMaxAttributes = 100000;
-constexpr std::size_t kMaxElementAttributes = 256;
+constexpr std::size_t kMaxElementAttributes = 64;
 constexpr std::size_t kMaxListed = 10;  // entries named in one message
 constexpr std::size_t kMaxQuoted = 40;  // characters of a bad value quoted in a message
 
