@@ -214,8 +214,7 @@ int Kml(int runs, const std::string& dir) {
     {
         std::ofstream out(gpx);
         out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-               "<gpx version=\"1.1\" creator=\"bench\" "
-               "xmlns=\"http://www.topografix.com/GPX/1/1\">\n"
+               "<gpx version=\"1.1\" creator=\"bench\" xmlns=\"http://www.topografix.com/GPX/1/1\">\n"
                "<trk><name>bench</name><trkseg>\n";
         char line[256];
         const TrackEntry& e = tracks[0];
@@ -496,18 +495,12 @@ int main(int argc, char** argv) {
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
     const char* tmp = std::getenv("TMPDIR");
     const std::string dir = tmp != nullptr ? tmp : "/tmp";
-    if (mode == "paced")
-        return Paced(runs);
-    if (mode == "pty")
-        return Pty(runs);
-    if (mode == "echo")
-        return Echo(runs);
-    if (mode == "kml")
-        return Kml(runs, dir);
-    if (mode == "route")
-        return Route(runs, dir);
-    if (mode == "memory")
-        return Memory(dir);
+    if (mode == "paced") return Paced(runs);
+    if (mode == "pty") return Pty(runs);
+    if (mode == "echo") return Echo(runs);
+    if (mode == "kml") return Kml(runs, dir);
+    if (mode == "route") return Route(runs, dir);
+    if (mode == "memory") return Memory(dir);
     std::fprintf(stderr, "unknown mode %s\n", mode.c_str());
     return 2;
 }
