@@ -513,6 +513,23 @@ TEST_F(RouteFile, KindFromTheRootNotTheName) {
     EXPECT_EQ(Names(kml.points), (std::vector<std::string>{"K"}));
 }
 
+// The example files are one route in both kinds, sent without a question or a warning.
+TEST_F(RouteFile, ExamplesGiveTheSameRoute) {
+    const std::string examples = std::string(PELNORA_TEST_DATA) + "/../../examples/";
+    const RouteReading kml = ReadRouteFile(examples + "moscow-route.kml");
+    const RouteReading gpx = ReadRouteFile(examples + "moscow-route.gpx");
+    ASSERT_EQ(kml.points.size(), 12u) << kml.refusal;
+    ASSERT_EQ(gpx.points.size(), 12u) << gpx.refusal;
+    for (std::size_t i = 0; i < 12; ++i) {
+        EXPECT_EQ(kml.points[i].name, gpx.points[i].name);
+        EXPECT_EQ(kml.points[i].position, gpx.points[i].position) << i;
+    }
+    for (const RouteReading* r : {&kml, &gpx}) {
+        EXPECT_FALSE(r->NeedsConfirmation());
+        EXPECT_EQ(r->Warning(), "");
+    }
+}
+
 TEST_F(RouteFile, UnreadableFilesAreRefused) {
     const std::string missing = (m_dir / "нет.kml").string();
     ExpectRefused(
