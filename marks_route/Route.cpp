@@ -123,20 +123,20 @@ std::string TooManyPoints(std::size_t count) {
 struct Entry {
     RoutePoint point;
     bool hasPosition = false;
-    std::string problem;  // "долгота «nan» не является десятичным числом"
+    std::string problem;  // follows the point's title: ": долгота «nan» не является …"
 };
 
 // Checks a read position against what the device can hold.
 void SetPosition(Entry& entry, double longitude, double latitude) {
     if (latitude < 0 || longitude < 0) {
-        entry.problem = "(долгота " + FormatKmlNumber(longitude) + ", широта " +
+        entry.problem = " (долгота " + FormatKmlNumber(longitude) + ", широта " +
                         FormatKmlNumber(latitude) +
                         ") не может быть передана: прибор хранит только северную широту и "
                         "восточную долготу";
     } else if (latitude > 90) {
-        entry.problem = "широта " + FormatKmlNumber(latitude) + " больше 90 градусов";
+        entry.problem = ": широта " + FormatKmlNumber(latitude) + " больше 90 градусов";
     } else if (longitude > 180) {
-        entry.problem = "долгота " + FormatKmlNumber(longitude) + " больше 180 градусов";
+        entry.problem = ": долгота " + FormatKmlNumber(longitude) + " больше 180 градусов";
     } else {
         entry.point.position = PackPosition(latitude, longitude);
         entry.hasPosition = true;
@@ -156,8 +156,8 @@ std::string_view NextToken(const char*& p, const char* end) {
 std::optional<double> ReadValue(std::string_view token, const char* what, Entry& entry) {
     std::optional<double> value = DecimalNumber(token);
     if (!value) {
-        entry.problem = token.empty() ? std::string("нет значения: ") + what
-                                      : std::string(what) + " " + Quoted(token) +
+        entry.problem = token.empty() ? std::string(": не указана ") + what
+                                      : std::string(": ") + what + " " + Quoted(token) +
                                             " не является десятичным числом";
     }
     return value;
@@ -173,13 +173,13 @@ void ReadCoordinatesText(const char* text, Entry& entry) {
     }
     SkipBlanks(p, end);
     if (p == end) {
-        entry.problem = "нет значения: широта";
+        entry.problem = ": не указана широта";
         return;
     }
     if (IsNumberChar(*p)) {
         // Blanks alone do not separate longitude from latitude; taking the next character as
         // the separator would cut the latitude.
-        entry.problem = "долгота и широта не разделены запятой";
+        entry.problem = ": долгота и широта не разделены запятой";
         return;
     }
     ++p;  // the separator, normally a comma
@@ -260,6 +260,7 @@ std::vector<const TiXmlElement*> GpxEntries(const TiXmlElement* root) {
 struct MarkupScan {
     std::string refusal;
     std::size_t placemarks = 0;
+    std::string root;          // the first element's name
     std::size_t lastLine = 1;  // of the last character that is not blank
     std::string unfinished;  // what a cut-off text leaves open, e.g. "не закрыт элемент <a>"
 
@@ -272,6 +273,9 @@ private:
     };
 
     std::size_t LineAt(std::size_t pos) {
+        if (pos < m_counted) {
+            return m_line;
+        }
         m_line += static_cast<std::size_t>(
             std::count(m_text.begin() + static_cast<std::ptrdiff_t>(m_counted),
                        m_text.begin() + static_cast<std::ptrdiff_t>(pos), '\n'));
@@ -389,6 +393,9 @@ private:
         }
         if (name == "Placemark") {
             ++placemarks;
+        }
+        if (root.empty()) {
+            root = name;
         }
         if (m_text[j - 1] != '/') {
             if (m_open.size() >= static_cast<std::size_t>(kMaxNesting)) {
@@ -600,7 +607,7 @@ RouteReading ReadRouteText(std::string text) {
         return Refused(scan.refusal);
     }
     // Too many points for the device: said at once, without building the whole document.
-    if (scan.placemarks > kMaxRoutePoints) {
+    if (scan.root != "gpx" && scan.placemarks > kMaxRoutePoints) {
         return Refused(TooManyPoints(scan.placemarks));
     }
 
@@ -635,8 +642,7 @@ RouteReading ReadRouteText(std::string text) {
         Entry entry = gpx ? ReadGpxPoint(elements[i]) : ReadPlacemark(elements[i]);
         const RouteEntry named{i + 1, entry.point.name};
         if (!entry.problem.empty()) {
-            const std::string sep = entry.problem.front() == '(' ? " " : ": ";
-            return Refused("Точка " + EntryTitle(named) + sep + entry.problem + ".");
+            return Refused("Точка " + EntryTitle(named) + entry.problem + ".");
         }
         if (entry.hasPosition) {
             reading.points.push_back(std::move(entry.point));
