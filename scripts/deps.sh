@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need (when missing).
+#   scripts/deps.sh [PACKAGE...]   also the packages named (the fuzz and package scripts' own)
 set -euo pipefail
 
 packages=(
@@ -9,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   gpsbabel libxml2-utils gdal-bin
   tzdata fonts-dejavu-core locales
+  "$@"
 )
 
 SUDO=
