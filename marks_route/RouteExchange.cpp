@@ -10,7 +10,7 @@ bool DeviceLink::UploadRoute(const std::vector<RoutePoint>& route) {
     if (route.size() > kMaxRoutePoints) {
         return false;
     }
-    Send(CommandByte[kCmdUploadRoute]);
+    SendCommand(CommandByte[kCmdUploadRoute]);
     Send(static_cast<uint8_t>((route.size() * 12) & 0xFF));
     for (const RoutePoint& point : route) {
         Send(point.position.data(), static_cast<int32_t>(point.position.size()));
