@@ -2,8 +2,8 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QFile>
 #include <QDialog>
+#include <QFile>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -35,7 +35,6 @@
 namespace {
 
 const char* const kNoInterval = "Не писать трек";
-
 
 QPushButton* MakeButton(const QString& text, int width, int height, QWidget* parent) {
     auto* button = new QPushButton(text, parent);
@@ -256,7 +255,8 @@ void CTrackDlg::RunWithWaitBox(const QString& text, const std::function<void()>&
     std::thread worker([&] {
         job();
         done.store(true);
-        QMetaObject::invokeMethod(&box, [&box] { box.accept(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &box, [&box] { box.accept(); }, Qt::QueuedConnection);
     });
     while (!done.load()) {
         box.exec();
@@ -296,9 +296,9 @@ void CTrackDlg::OnGetTrack() {
     const TrackSaveOutcome outcome = SaveDownloadedTracks(m_link.m_tracks, result, file);
     // Only the rows of the tracks in the file stay grey.
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        const bool kept = outcome.result == KmlWriteResult::Written &&
-                          std::find(result.saved.begin(), result.saved.end(), rows[i]) !=
-                              result.saved.end();
+        const bool kept =
+            outcome.result == KmlWriteResult::Written &&
+            std::find(result.saved.begin(), result.saved.end(), rows[i]) != result.saved.end();
         if (!kept) {
             m_list->SetItemData(static_cast<int>(rows[i]), colours[i]);
         }

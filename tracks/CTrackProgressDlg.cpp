@@ -79,7 +79,8 @@ void CTrackProgressDlg::StartWorker() {
     m_thread = std::thread([this] {
         m_result = m_session.Run(*this);
         // The session publishes Finished() after its result; the text follows at once.
-        QMetaObject::invokeMethod(this, [this] { Refresh(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { Refresh(); }, Qt::QueuedConnection);
     });
     m_timerId = startTimer(kTickMs);
 }
@@ -96,7 +97,8 @@ void CTrackProgressDlg::OnTrackStarted(std::size_t k, std::size_t n) {
 }
 
 void CTrackProgressDlg::OnTrackEnded(std::size_t, std::size_t) {
-    QMetaObject::invokeMethod(this, [this] { Refresh(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { Refresh(); }, Qt::QueuedConnection);
 }
 
 bool CTrackProgressDlg::KeepDamagedTrack(uint32_t) {

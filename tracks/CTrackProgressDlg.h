@@ -39,8 +39,8 @@ public:
     QString SummaryText() const;
     QProgressBar* Bar() const { return m_bar; }
 
-    void reject() override;  // Escape: stop, never end the dialog while the worker runs
-    void accept() override;  // Enter: likewise
+    void reject() override;          // Escape: stop, never end the dialog while the worker runs
+    void accept() override;          // Enter: likewise
     void done(int result) override;  // only once the session has ended; takes its result
 
 protected:

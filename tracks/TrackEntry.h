@@ -11,10 +11,10 @@ struct TrackPoint {
 
     double Latitude() const;
     double Longitude() const;
-    uint16_t GroundSpeed() const;    // bytes 11..12
-    uint16_t Altitude() const;       // bytes 13..14, metres
-    double VerticalSpeed() const;    // (whole + tenths/10), negative unless byte 15 is 0x77
-    uint16_t AirSpeed() const;       // bytes 18..19
+    uint16_t GroundSpeed() const;  // bytes 11..12
+    uint16_t Altitude() const;     // bytes 13..14, metres
+    double VerticalSpeed() const;  // (whole + tenths/10), negative unless byte 15 is 0x77
+    uint16_t AirSpeed() const;     // bytes 18..19
 };
 
 // The 12-byte table record as received, the points, and whether their checksum matched.

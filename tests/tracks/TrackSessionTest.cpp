@@ -192,9 +192,7 @@ TEST_F(TrackSession, IncompleteDownloadGoesBesideTheGoodFile) {
     hangUp.hangupAfterBytes = 10 * 32 + 34 + 100;
     LoadThree(hangUp);
     const fs::path good = m_dir / "полёт.kml";
-    {
-        std::ofstream(good) << "good old file\n";
-    }
+    { std::ofstream(good) << "good old file\n"; }
     TrackDownload session(m_link, {0, 1, 2});
     ScriptedObserver observer;
     const TrackDownloadResult result = session.Run(observer);
