@@ -13,14 +13,6 @@
 
 namespace {
 
-// The link's cut-off flag for the transfer under way, where the link has one.
-template <class Link>
-void StoreCancel(Link& link, bool cancel) {
-    if constexpr (requires { link.m_cancel.store(cancel); }) {
-        link.m_cancel.store(cancel);
-    }
-}
-
 // The Russian noun form for a count: 1 трек, 2 трека, 5 треков (11..14 треков).
 const char* TrackWord(std::size_t count) {
     const std::size_t lastTwo = count % 100;
@@ -40,7 +32,7 @@ const char* TrackWord(std::size_t count) {
 }  // namespace
 
 void SetLinkCancel(DeviceLink& link, bool cancel) {
-    StoreCancel(link, cancel);
+    link.m_cancel.store(cancel);
 }
 
 TrackDownload::TrackDownload(DeviceLink& link, std::vector<uint32_t> indices)
