@@ -356,12 +356,13 @@ TEST_F(TrackPage, HangUpKeepsWhatArrivedAndReportsTheError) {
     EXPECT_TRUE(kml.contains(QStringLiteral("<name>09:00:00</name>")));
 }
 
-TEST_F(TrackPage, StopEndsAfterTheCurrentTrack) {
+// Stop cuts the track under way short; the tracks before it are kept.
+TEST_F(TrackPage, StopKeepsTheTracksBeforeTheCurrentOne) {
     // By the button and by Escape; Enter does nothing.
     for (const bool byEscape : {false, true}) {
         SCOPED_TRACE(byEscape ? "Escape" : "button");
         sim::DeviceSimulator device;
-        device.SetTracks({MakeTrack(5, 9, 240), MakeTrack(5, 10, 120), MakeTrack(5, 11, 120)});
+        device.SetTracks({MakeTrack(5, 9, 20), MakeTrack(5, 10, 240), MakeTrack(5, 11, 120)});
         DeviceLink link;
         link.m_port.Open(device.Start(), 115200, 0, 8, 0);
         link.m_port.SetTimeouts(200, 200);
@@ -369,7 +370,7 @@ TEST_F(TrackPage, StopEndsAfterTheCurrentTrack) {
         CTrackDlg page(link, ui);
         page.OnGetTable();
         sim::SimFaults faults;
-        faults.pacingBaud = 57600;  // about 1.3 s for the first track
+        faults.pacingBaud = 57600;  // about 1.3 s for the second track
         device.SetFaults(faults);
         for (const int row : {0, 1, 2}) {
             page.List()->SetRowSelected(row, true);
@@ -378,7 +379,7 @@ TEST_F(TrackPage, StopEndsAfterTheCurrentTrack) {
         ui.QueueFile(KmlPath(name));
         bool pressed = false;
         DialogWatcher watcher([&](CTrackProgressDlg& dialog) {
-            if (pressed || dialog.windowTitle() != QStringLiteral("Получение 1 трека из 3")) {
+            if (pressed || dialog.windowTitle() != QStringLiteral("Получение 2 трека из 3")) {
                 return;
             }
             pressed = true;
@@ -397,9 +398,10 @@ TEST_F(TrackPage, StopEndsAfterTheCurrentTrack) {
         page.OnGetTrack();
 
         EXPECT_TRUE(pressed);
-        EXPECT_EQ(watcher.captions.size(), 1u);
+        EXPECT_EQ(watcher.captions.size(), 2u);
         const auto commands = device.Received().commands;
-        EXPECT_EQ(std::count(commands.begin(), commands.end(), 0x11), 1);
+        EXPECT_LT(link.m_tracks[1].points.size(), 240u);  // cut short, not waited for
+        EXPECT_EQ(std::count(commands.begin(), commands.end(), 0x11), 2);
         EXPECT_EQ(ui.Messages().size(), 1u);
         ExpectSavedBox(ui, QStringLiteral("Сохранён 1 трек из 3 в файл ") + KmlPath(name));
         EXPECT_EQ(Colours(page.List()), (std::vector<uint32_t>{kGrey, kBlack, kBlack}));
