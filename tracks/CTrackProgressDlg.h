@@ -38,6 +38,7 @@ public:
     double OverallFraction() const { return m_session.OverallFraction(); }
     QString SummaryText() const;
     QProgressBar* Bar() const { return m_bar; }
+    QLabel* Summary() const { return m_summary; }
 
     void reject() override;          // Escape: stop, never end the dialog while the worker runs
     void accept() override;          // Enter: likewise

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -409,6 +412,101 @@ TEST_F(TrackPage, StopKeepsTheTracksBeforeTheCurrentOne) {
         EXPECT_EQ(kml.count(QStringLiteral("<LineString>")), 1);
         link.m_port.Close();
     }
+}
+
+// A download cut off by a link error never replaces the file that is there.
+TEST_F(TrackPage, IncompleteDownloadGoesBesideTheGoodFile) {
+    Connect({MakeTrack(5, 9, 10), MakeTrack(5, 10, 10), MakeTrack(5, 11, 10)});
+    ReadTable();
+    {
+        QFile good(KmlPath());
+        ASSERT_TRUE(good.open(QIODevice::WriteOnly));
+        good.write("good old file\n");
+    }
+    sim::SimFaults faults;
+    faults.hangupAfterBytes = 10 * 32 + 34 + 100;
+    m_sim.SetFaults(faults);
+    Select({0, 1, 2});
+    m_ui.QueueFile(KmlPath());
+
+    m_page.OnGetTrack();
+
+    EXPECT_EQ(ReadKml(), QStringLiteral("good old file\n"));
+    EXPECT_EQ(ReadKml("tracks-неполный.kml").count(QStringLiteral("<LineString>")), 1);
+    ExpectSavedBox(m_ui, QStringLiteral("Сохранён 1 трек из 3 в файл ") +
+                             KmlPath("tracks-неполный.kml") +
+                             QStringLiteral("\nЗагрузка неполная, файл ") + KmlPath() +
+                             QStringLiteral(" не изменён."));
+}
+
+// Tracks already received whole: the text shows 100 % before the first tick.
+TEST_F(TrackPage, ProgressShowsTrueFiguresAtOnce) {
+    Connect({MakeTrack(5, 9, 3)});
+    ReadTable();
+    Select({0});
+    m_ui.QueueFile(KmlPath("first.kml"));
+    m_page.OnGetTrack();
+    Select({0});
+    m_ui.QueueFile(KmlPath("second.kml"));
+    QElapsedTimer shown;
+    qint64 fullAfterMs = -1;
+    std::vector<QString> texts;
+    DialogWatcher watcher([&](CTrackProgressDlg& dialog) {
+        if (!shown.isValid()) {
+            shown.start();
+        }
+        texts.push_back(dialog.Summary()->text());
+        if (fullAfterMs < 0 && dialog.Summary()->text() == QStringLiteral("Всего: 100 %")) {
+            fullAfterMs = shown.elapsed();
+        }
+    });
+
+    m_page.OnGetTrack();
+
+    ASSERT_GE(fullAfterMs, 0) << (texts.empty() ? std::string() : texts.back().toStdString());
+    EXPECT_LT(fullAfterMs, CTrackProgressDlg::kTickMs - 200);
+    EXPECT_EQ(DownloadCommands(), 1);
+}
+
+// The table is read on a worker behind a wait box; its cancel button cuts the read short and
+// the rows that came are shown.
+TEST_F(TrackPage, TableReadStaysLiveAndCanBeCancelled) {
+    std::vector<sim::SimTrack> many;
+    for (int i = 0; i < 400; ++i) {
+        many.push_back(MakeTrack(1 + i % 28, i % 24, 3));
+    }
+    Connect(many);
+    sim::SimFaults faults;
+    faults.pacingBaud = 9600;  // about 5 s for the whole table
+    m_sim.SetFaults(faults);
+    QElapsedTimer clock;
+    bool pressed = false;
+    QTimer poll;
+    qint64 longestGap = 0;
+    QElapsedTimer gap;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        longestGap = std::max(longestGap, gap.isValid() ? gap.restart() : (gap.start(), 0));
+        QDialog* box = m_page.WaitBox();
+        if (!pressed && box != nullptr && box->isVisible() && clock.elapsed() > 400) {
+            pressed = true;
+            for (QPushButton* button : box->findChildren<QPushButton*>()) {
+                button->click();
+            }
+        }
+    });
+    poll.start(5);
+    clock.start();
+
+    m_page.OnGetTable();
+
+    EXPECT_TRUE(pressed);
+    EXPECT_LT(clock.elapsed(), 2500);
+    EXPECT_LT(longestGap, 300);
+    const int rows = m_page.List()->GetItemCount();
+    EXPECT_GT(rows, 0);
+    EXPECT_LT(rows, 400);
+    EXPECT_EQ(static_cast<std::size_t>(rows), m_link.m_tracks.size());
+    EXPECT_FALSE(m_link.m_cancel.load());  // the next command is not cut short
 }
 
 TEST_F(TrackPage, WindowStaysLiveWhileATrackDownloads) {
