@@ -26,7 +26,8 @@ public:
                       QWidget* parent = nullptr);
     ~CTrackProgressDlg() override;
 
-    // Asks the session to stop; the tracks received whole are kept.
+    // Stop: the first asks the session to stop after the track under way, a second cuts that
+    // track short. The tracks received whole are kept.
     void RequestStop();
 
     // The result, read once the dialog has ended.

@@ -359,11 +359,22 @@ TEST_F(TrackPage, HangUpKeepsWhatArrivedAndReportsTheError) {
     EXPECT_TRUE(kml.contains(QStringLiteral("<name>09:00:00</name>")));
 }
 
-// Stop cuts the track under way short; the tracks before it are kept.
-TEST_F(TrackPage, StopKeepsTheTracksBeforeTheCurrentOne) {
-    // By the button and by Escape; Enter does nothing.
-    for (const bool byEscape : {false, true}) {
-        SCOPED_TRACE(byEscape ? "Escape" : "button");
+// Stop during the second of three tracks: once, that track still arrives whole; twice, it is
+// cut short. Either way the tracks before it are kept and the third is never asked for.
+TEST_F(TrackPage, StopKeepsWhatArrivedWhole) {
+    struct Case {
+        const char* name;
+        std::vector<int> keys;  // Qt::Key_Escape, or 0 for the Stop button
+        std::size_t saved;
+    };
+    const std::vector<Case> cases = {
+        {"button", {0}, 2},
+        {"Escape", {Qt::Key_Escape}, 2},
+        {"button twice", {0, 0}, 1},
+        {"Escape twice", {Qt::Key_Escape, Qt::Key_Escape}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         sim::DeviceSimulator device;
         device.SetTracks({MakeTrack(5, 9, 20), MakeTrack(5, 10, 240), MakeTrack(5, 11, 120)});
         DeviceLink link;
@@ -378,8 +389,8 @@ TEST_F(TrackPage, StopKeepsTheTracksBeforeTheCurrentOne) {
         for (const int row : {0, 1, 2}) {
             page.List()->SetRowSelected(row, true);
         }
-        const char* name = byEscape ? "escape.kml" : "button.kml";
-        ui.QueueFile(KmlPath(name));
+        const QString name = QString::fromUtf8(c.name) + QStringLiteral(".kml");
+        ui.QueueFile(m_folder.filePath(name));
         bool pressed = false;
         DialogWatcher watcher([&](CTrackProgressDlg& dialog) {
             if (pressed || dialog.windowTitle() != QStringLiteral("Получение 2 трека из 3")) {
@@ -389,11 +400,13 @@ TEST_F(TrackPage, StopKeepsTheTracksBeforeTheCurrentOne) {
             QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
             QApplication::sendEvent(&dialog, &enter);
             EXPECT_TRUE(dialog.isVisible());
-            if (byEscape) {
-                QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-                QApplication::sendEvent(&dialog, &escape);
-            } else {
-                dialog.RequestStop();
+            for (const int key : c.keys) {
+                if (key != 0) {
+                    QKeyEvent escape(QEvent::KeyPress, key, Qt::NoModifier);
+                    QApplication::sendEvent(&dialog, &escape);
+                } else {
+                    dialog.findChild<QPushButton*>()->click();
+                }
             }
             EXPECT_TRUE(dialog.isVisible());  // it ends only once the worker has
         });
@@ -403,13 +416,18 @@ TEST_F(TrackPage, StopKeepsTheTracksBeforeTheCurrentOne) {
         EXPECT_TRUE(pressed);
         EXPECT_EQ(watcher.captions.size(), 2u);
         const auto commands = device.Received().commands;
-        EXPECT_LT(link.m_tracks[1].points.size(), 240u);  // cut short, not waited for
         EXPECT_EQ(std::count(commands.begin(), commands.end(), 0x11), 2);
+        EXPECT_EQ(link.m_tracks[1].points.size() == 240u, c.saved == 2);
         EXPECT_EQ(ui.Messages().size(), 1u);
-        ExpectSavedBox(ui, QStringLiteral("Сохранён 1 трек из 3 в файл ") + KmlPath(name));
-        EXPECT_EQ(Colours(page.List()), (std::vector<uint32_t>{kGrey, kBlack, kBlack}));
-        const QString kml = ReadKml(name);
-        EXPECT_EQ(kml.count(QStringLiteral("<LineString>")), 1);
+        ExpectSavedBox(ui, (c.saved == 2 ? QStringLiteral("Сохранено 2 трека из 3 в файл ")
+                                         : QStringLiteral("Сохранён 1 трек из 3 в файл ")) +
+                               m_folder.filePath(name));
+        EXPECT_EQ(Colours(page.List()),
+                  (std::vector<uint32_t>{kGrey, c.saved == 2 ? kGrey : kBlack, kBlack}));
+        QFile file(m_folder.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(QString::fromUtf8(file.readAll()).count(QStringLiteral("<LineString>")),
+                  static_cast<int>(c.saved));
         link.m_port.Close();
     }
 }
