@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -133,6 +136,21 @@ protected:
         }
         return QString::fromUtf8(file.readAll());
     }
+    // The one box after a download: how many tracks went into which file.
+    static void ExpectSavedBox(const FakeUserInterface& ui, const QString& text) {
+        ASSERT_NE(ui.LastMessage(), nullptr);
+        EXPECT_EQ(ui.LastMessage()->text, text);
+        EXPECT_EQ(ui.LastMessage()->icon, Icon::Information);
+    }
+    static std::vector<uint32_t> Colours(const CMyListCtrl* list) {
+        std::vector<uint32_t> colours;
+        for (int row = 0; row < list->GetItemCount(); ++row) {
+            colours.push_back(list->GetItemData(row));
+        }
+        return colours;
+    }
+    static constexpr uint32_t kGrey = CMyListCtrl::kDoneRowColour;
+    static constexpr uint32_t kBlack = CMyListCtrl::kDefaultRowColour;
     int DownloadCommands() const {
         const auto commands = m_sim.Received().commands;
         return static_cast<int>(std::count(commands.begin(), commands.end(), 0x11));
@@ -218,7 +236,8 @@ TEST_F(TrackPage, OneIntactTrackIsWritten) {
     ASSERT_EQ(m_ui.FileRequests().size(), 1u);
     EXPECT_EQ(m_ui.FileRequests()[0].defaultSuffix, QStringLiteral("kml"));
     EXPECT_TRUE(m_ui.Questions().empty());
-    EXPECT_TRUE(m_ui.Messages().empty());
+    EXPECT_EQ(m_ui.Messages().size(), 1u);
+    ExpectSavedBox(m_ui, QStringLiteral("Сохранён 1 трек из 1 в файл ") + KmlPath());
     EXPECT_EQ(m_page.List()->GetItemData(0), CMyListCtrl::kDoneRowColour);
     const QString kml = ReadKml();
     EXPECT_EQ(kml.count(QStringLiteral("<LineString>")), 1);
@@ -271,7 +290,13 @@ TEST_F(TrackPage, MiddleTrackWithBadChecksumIsAskedAbout) {
                   QStringLiteral("Ошибка при получении трека (контрольная сумма не совпадает).\n"
                                  "Сохранить трек?"));
         EXPECT_EQ(ui.Questions()[0].icon, Icon::Question);
-        EXPECT_TRUE(ui.Messages().empty());
+        EXPECT_EQ(ui.Messages().size(), 1u);
+        ExpectSavedBox(ui, (keep ? QStringLiteral("Сохранено 3 трека из 3 в файл ")
+                                 : QStringLiteral("Сохранено 2 трека из 3 в файл ")) +
+                               KmlPath());
+        // A dropped track's row gets its colour back.
+        EXPECT_EQ(Colours(page.List()),
+                  (std::vector<uint32_t>{kGrey, keep ? kGrey : kBlack, kGrey}));
         const QString kml = ReadKml();
         EXPECT_EQ(kml.count(QStringLiteral("<LineString>")), keep ? 3 : 2);
         EXPECT_EQ(kml.contains(QStringLiteral("<name>10:00:00</name>")), keep);
@@ -324,21 +349,34 @@ TEST_F(TrackPage, HangUpKeepsWhatArrivedAndReportsTheError) {
 
     m_page.OnGetTrack();
 
-    ASSERT_GE(m_ui.Messages().size(), 1u);
+    ASSERT_EQ(m_ui.Messages().size(), 2u);
     EXPECT_EQ(m_ui.Messages()[0].icon, Icon::Error);
     EXPECT_FALSE(m_ui.Messages()[0].text.isEmpty());
-    EXPECT_EQ(m_ui.Messages().size(), 1u);
+    ExpectSavedBox(m_ui, QStringLiteral("Сохранён 1 трек из 3 в файл ") + KmlPath());
+    EXPECT_EQ(Colours(m_page.List()), (std::vector<uint32_t>{kGrey, kBlack, kBlack}));
     const QString kml = ReadKml();
     EXPECT_EQ(kml.count(QStringLiteral("<LineString>")), 1);
     EXPECT_TRUE(kml.contains(QStringLiteral("<name>09:00:00</name>")));
 }
 
-TEST_F(TrackPage, StopEndsAfterTheCurrentTrack) {
-    // By the button and by Escape; Enter does nothing.
-    for (const bool byEscape : {false, true}) {
-        SCOPED_TRACE(byEscape ? "Escape" : "button");
+// Stop during the second of three tracks: once, that track still arrives whole; twice, it is
+// cut short. Either way the tracks before it are kept and the third is never asked for.
+TEST_F(TrackPage, StopKeepsWhatArrivedWhole) {
+    struct Case {
+        const char* name;
+        std::vector<int> keys;  // Qt::Key_Escape, or 0 for the Stop button
+        std::size_t saved;
+    };
+    const std::vector<Case> cases = {
+        {"button", {0}, 2},
+        {"Escape", {Qt::Key_Escape}, 2},
+        {"button twice", {0, 0}, 1},
+        {"Escape twice", {Qt::Key_Escape, Qt::Key_Escape}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         sim::DeviceSimulator device;
-        device.SetTracks({MakeTrack(5, 9, 240), MakeTrack(5, 10, 120), MakeTrack(5, 11, 120)});
+        device.SetTracks({MakeTrack(5, 9, 20), MakeTrack(5, 10, 240), MakeTrack(5, 11, 120)});
         DeviceLink link;
         link.m_port.Open(device.Start(), 115200, 0, 8, 0);
         link.m_port.SetTimeouts(200, 200);
@@ -346,26 +384,29 @@ TEST_F(TrackPage, StopEndsAfterTheCurrentTrack) {
         CTrackDlg page(link, ui);
         page.OnGetTable();
         sim::SimFaults faults;
-        faults.pacingBaud = 57600;  // about 1.3 s for the first track
+        faults.pacingBaud = 57600;  // about 1.3 s for the second track
         device.SetFaults(faults);
         for (const int row : {0, 1, 2}) {
             page.List()->SetRowSelected(row, true);
         }
-        ui.QueueFile(KmlPath());
+        const QString name = QString::fromUtf8(c.name) + QStringLiteral(".kml");
+        ui.QueueFile(m_folder.filePath(name));
         bool pressed = false;
         DialogWatcher watcher([&](CTrackProgressDlg& dialog) {
-            if (pressed || dialog.windowTitle() != QStringLiteral("Получение 1 трека из 3")) {
+            if (pressed || dialog.windowTitle() != QStringLiteral("Получение 2 трека из 3")) {
                 return;
             }
             pressed = true;
             QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
             QApplication::sendEvent(&dialog, &enter);
             EXPECT_TRUE(dialog.isVisible());
-            if (byEscape) {
-                QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-                QApplication::sendEvent(&dialog, &escape);
-            } else {
-                dialog.RequestStop();
+            for (const int key : c.keys) {
+                if (key != 0) {
+                    QKeyEvent escape(QEvent::KeyPress, key, Qt::NoModifier);
+                    QApplication::sendEvent(&dialog, &escape);
+                } else {
+                    dialog.findChild<QPushButton*>()->click();
+                }
             }
             EXPECT_TRUE(dialog.isVisible());  // it ends only once the worker has
         });
@@ -373,14 +414,117 @@ TEST_F(TrackPage, StopEndsAfterTheCurrentTrack) {
         page.OnGetTrack();
 
         EXPECT_TRUE(pressed);
-        EXPECT_EQ(watcher.captions.size(), 1u);
+        EXPECT_EQ(watcher.captions.size(), 2u);
         const auto commands = device.Received().commands;
-        EXPECT_EQ(std::count(commands.begin(), commands.end(), 0x11), 1);
-        EXPECT_TRUE(ui.Messages().empty());
-        const QString kml = ReadKml();
-        EXPECT_EQ(kml.count(QStringLiteral("<LineString>")), 1);
+        EXPECT_EQ(std::count(commands.begin(), commands.end(), 0x11), 2);
+        EXPECT_EQ(link.m_tracks[1].points.size() == 240u, c.saved == 2);
+        EXPECT_EQ(ui.Messages().size(), 1u);
+        ExpectSavedBox(ui, (c.saved == 2 ? QStringLiteral("Сохранено 2 трека из 3 в файл ")
+                                         : QStringLiteral("Сохранён 1 трек из 3 в файл ")) +
+                               m_folder.filePath(name));
+        EXPECT_EQ(Colours(page.List()),
+                  (std::vector<uint32_t>{kGrey, c.saved == 2 ? kGrey : kBlack, kBlack}));
+        QFile file(m_folder.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(QString::fromUtf8(file.readAll()).count(QStringLiteral("<LineString>")),
+                  static_cast<int>(c.saved));
         link.m_port.Close();
     }
+}
+
+// A download cut off by a link error never replaces the file that is there.
+TEST_F(TrackPage, IncompleteDownloadGoesBesideTheGoodFile) {
+    Connect({MakeTrack(5, 9, 10), MakeTrack(5, 10, 10), MakeTrack(5, 11, 10)});
+    ReadTable();
+    {
+        QFile good(KmlPath());
+        ASSERT_TRUE(good.open(QIODevice::WriteOnly));
+        good.write("good old file\n");
+    }
+    sim::SimFaults faults;
+    faults.hangupAfterBytes = 10 * 32 + 34 + 100;
+    m_sim.SetFaults(faults);
+    Select({0, 1, 2});
+    m_ui.QueueFile(KmlPath());
+
+    m_page.OnGetTrack();
+
+    EXPECT_EQ(ReadKml(), QStringLiteral("good old file\n"));
+    EXPECT_EQ(ReadKml("tracks-неполный.kml").count(QStringLiteral("<LineString>")), 1);
+    ExpectSavedBox(m_ui, QStringLiteral("Сохранён 1 трек из 3 в файл ") +
+                             KmlPath("tracks-неполный.kml") +
+                             QStringLiteral("\nЗагрузка неполная, файл ") + KmlPath() +
+                             QStringLiteral(" не изменён."));
+}
+
+// Tracks already received whole: the text shows 100 % before the first tick.
+TEST_F(TrackPage, ProgressShowsTrueFiguresAtOnce) {
+    Connect({MakeTrack(5, 9, 3)});
+    ReadTable();
+    Select({0});
+    m_ui.QueueFile(KmlPath("first.kml"));
+    m_page.OnGetTrack();
+    Select({0});
+    m_ui.QueueFile(KmlPath("second.kml"));
+    QElapsedTimer shown;
+    qint64 fullAfterMs = -1;
+    std::vector<QString> texts;
+    DialogWatcher watcher([&](CTrackProgressDlg& dialog) {
+        if (!shown.isValid()) {
+            shown.start();
+        }
+        texts.push_back(dialog.Summary()->text());
+        if (fullAfterMs < 0 && dialog.Summary()->text() == QStringLiteral("Всего: 100 %")) {
+            fullAfterMs = shown.elapsed();
+        }
+    });
+
+    m_page.OnGetTrack();
+
+    ASSERT_GE(fullAfterMs, 0) << (texts.empty() ? std::string() : texts.back().toStdString());
+    EXPECT_LT(fullAfterMs, CTrackProgressDlg::kTickMs - 200);
+    EXPECT_EQ(DownloadCommands(), 1);
+}
+
+// The table is read on a worker behind a wait box; its cancel button cuts the read short and
+// the rows that came are shown.
+TEST_F(TrackPage, TableReadStaysLiveAndCanBeCancelled) {
+    std::vector<sim::SimTrack> many;
+    for (int i = 0; i < 400; ++i) {
+        many.push_back(MakeTrack(1 + i % 28, i % 24, 3));
+    }
+    Connect(many);
+    sim::SimFaults faults;
+    faults.pacingBaud = 9600;  // about 5 s for the whole table
+    m_sim.SetFaults(faults);
+    QElapsedTimer clock;
+    bool pressed = false;
+    QTimer poll;
+    qint64 longestGap = 0;
+    QElapsedTimer gap;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        longestGap = std::max(longestGap, gap.isValid() ? gap.restart() : (gap.start(), 0));
+        QDialog* box = m_page.WaitBox();
+        if (!pressed && box != nullptr && box->isVisible() && clock.elapsed() > 400) {
+            pressed = true;
+            for (QPushButton* button : box->findChildren<QPushButton*>()) {
+                button->click();
+            }
+        }
+    });
+    poll.start(5);
+    clock.start();
+
+    m_page.OnGetTable();
+
+    EXPECT_TRUE(pressed);
+    EXPECT_LT(clock.elapsed(), 2500);
+    EXPECT_LT(longestGap, 300);
+    const int rows = m_page.List()->GetItemCount();
+    EXPECT_GT(rows, 0);
+    EXPECT_LT(rows, 400);
+    EXPECT_EQ(static_cast<std::size_t>(rows), m_link.m_tracks.size());
+    EXPECT_FALSE(m_link.m_cancel.load());  // the next command is not cut short
 }
 
 TEST_F(TrackPage, WindowStaysLiveWhileATrackDownloads) {
@@ -412,6 +556,9 @@ TEST_F(TrackPage, UnwritableFileIsReported) {
     ASSERT_EQ(m_ui.Messages().size(), 1u);
     EXPECT_EQ(m_ui.Messages()[0].icon, Icon::Error);
     EXPECT_TRUE(m_ui.Messages()[0].text.contains(QStringLiteral("missing/tracks.kml")));
+    // Refused before the first byte: nothing asked of the device, the row not greyed.
+    EXPECT_EQ(DownloadCommands(), 0);
+    EXPECT_EQ(m_page.List()->GetItemData(0), kBlack);
 }
 
 TEST_F(TrackPage, ClearMemoryAsksFirst) {
@@ -539,7 +686,7 @@ TEST(DownloadDialog, BarFollowsTheFraction) {
         EXPECT_EQ(dialog.exec(), QDialog::Accepted);  // nothing to fetch: the first tick ends it
         EXPECT_LT(clock.elapsed(), 2500);
         EXPECT_EQ(dialog.Bar()->value(), c.position);
-        EXPECT_TRUE(dialog.Received().empty());
+        EXPECT_TRUE(dialog.Result().saved.empty());
         EXPECT_FALSE(dialog.LinkError().has_value());
     }
 }
