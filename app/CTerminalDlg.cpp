@@ -16,7 +16,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "app/Settings.h"
+#include "controls/Settings.h"
 
 namespace {
 

@@ -17,10 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "bench/BenchUtil.h"
 #include "app/CPelnoraDlg.h"
 #include "app/CTerminalDlg.h"
-#include "app/UserInterface.h"
+#include "bench/BenchUtil.h"
+#include "controls/UserInterface.h"
 #include "link/DataFormats.h"
 #include "link/DeviceLink.h"
 #include "sim/DeviceSimulator.h"
@@ -35,7 +35,7 @@ class SilentUser : public UserInterface {
 public:
     void ShowMessage(const QString&, Icon) override {}
     bool AskYesNo(const QString&, Icon) override { return true; }
-    QString GetSaveFileName(const QString&, const QString&) override { return {}; }
+    QString GetSaveFileName(const QString&, const QString&, const QString&) override { return {}; }
     QString GetOpenFileName(const QString&, const QString&) override { return {}; }
 };
 
@@ -195,9 +195,12 @@ int main(int argc, char** argv) {
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     int qtArgc = 1;
-    if (mode == "startup") return Startup(qtArgc, argv);
-    if (mode == "terminal") return Terminal(qtArgc, argv, runs);
-    if (mode == "stall") return Stall(qtArgc, argv, runs);
+    if (mode == "startup")
+        return Startup(qtArgc, argv);
+    if (mode == "terminal")
+        return Terminal(qtArgc, argv, runs);
+    if (mode == "stall")
+        return Stall(qtArgc, argv, runs);
     std::fprintf(stderr, "unknown mode %s\n", mode.c_str());
     return 2;
 }

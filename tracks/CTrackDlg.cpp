@@ -14,22 +14,22 @@
 #include <string>
 #include <vector>
 
-#include "app/Settings.h"
-#include "app/UserInterface.h"
 #include "controls/BusyCursor.h"
 #include "controls/CLabel.h"
 #include "controls/CMyListCtrl.h"
 #include "controls/CTextProgressCtrl.h"
+#include "controls/Settings.h"
+#include "controls/UserInterface.h"
 #include "link/DeviceException.h"
 #include "link/DeviceLink.h"
 #include "tracks/CTrackProgressDlg.h"
+#include "tracks/TrackFileName.h"
 #include "tracks/TrackKml.h"
 #include "tracks/TrackTable.h"
 
 namespace {
 
 const char* const kNoInterval = "Не писать трек";
-
 
 QPushButton* MakeButton(const QString& text, int width, int height, QWidget* parent) {
     auto* button = new QPushButton(text, parent);
@@ -191,7 +191,9 @@ void CTrackDlg::OnGetTable() {
         BusyCursor busy;
         tracks = m_link.ReadTrackTable();
     } catch (const MCommunication::LLDevException& error) {
-        ShowLinkError(error);
+        if (ShowLinkError(error)) {
+            return;  // the line is lost: that one box says it
+        }
         tracks.clear();
     }
     if (tracks.empty()) {
@@ -218,7 +220,9 @@ void CTrackDlg::OnGetTrack() {
     if (rows.empty()) {
         return;
     }
-    const QString path = m_ui.GetSaveFileName(kKmlFilter, QStringLiteral("kml"));
+    const QString path =
+        m_ui.GetSaveFileName(kKmlFilter, QStringLiteral("kml"),
+                             QString::fromStdString(TrackFileName(m_link.m_tracks, rows)));
     if (path.isEmpty()) {
         return;
     }
@@ -227,11 +231,12 @@ void CTrackDlg::OnGetTrack() {
     }
     CTrackProgressDlg progress(m_link, rows, m_ui, this);
     progress.exec();
-    if (progress.LinkError()) {
-        m_ui.ShowMessage(*progress.LinkError(), UserInterface::Icon::Error);
-    }
+    const bool lineLost = progress.LinkError() && ShowLinkError(*progress.LinkError());
     if (progress.Received().empty()) {
-        m_ui.ShowMessage(QStringLiteral("Ошибка при получении треков"), UserInterface::Icon::Error);
+        if (!lineLost) {
+            m_ui.ShowMessage(QStringLiteral("Ошибка при получении треков"),
+                             UserInterface::Icon::Error);
+        }
         return;
     }
     std::string why;

@@ -13,7 +13,7 @@
 #include <future>
 #include <memory>
 
-#include "app/UserInterface.h"
+#include "controls/UserInterface.h"
 #include "link/DeviceException.h"
 #include "link/DeviceLink.h"
 
@@ -107,9 +107,9 @@ void CTrackProgressDlg::DownloadWorker() {
             m_doneWeight.fetch_add(m_weights[k]);
         }
     } catch (const MCommunication::LLDevException& e) {
-        m_linkError = QString::fromStdString(MCommunication::ErrorText(e));
+        m_linkError = DescribeLinkFailure(e);
     } catch (const std::exception& e) {
-        m_linkError = QString::fromLocal8Bit(e.what());
+        m_linkError = LinkFailure{e.what(), false};
     }
     // Everything above is visible to whoever sees the flag.
     m_finished.store(true, std::memory_order_release);

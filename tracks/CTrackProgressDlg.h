@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "link/LinkFailure.h"
 #include "tracks/TrackEntry.h"
 
 class DeviceLink;
@@ -37,8 +38,8 @@ public:
 
     // The result, read once the dialog has ended.
     const std::vector<TrackEntry>& Received() const { return m_received; }
-    // The text of a link error that stopped the worker.
-    const std::optional<QString>& LinkError() const { return m_linkError; }
+    // The link error that stopped the worker.
+    const std::optional<LinkFailure>& LinkError() const { return m_linkError; }
 
     // Overall share of the points handled (0..1), and the time left as text.
     double OverallFraction() const;
@@ -77,7 +78,7 @@ private:
     std::atomic<uint64_t> m_doneWeight{0};
     std::atomic<bool> m_transferring{false};
     std::atomic<double> m_progressAtStart{0.0};
-    std::optional<QString> m_linkError;
+    std::optional<LinkFailure> m_linkError;
     QElapsedTimer m_clock;
     bool m_ending = false;
 };

@@ -40,7 +40,6 @@ int main(int argc, char** argv) {
         setenv("XDG_CONFIG_HOME", qPrintable(settings.path()), 1);
     }
     QApplication app(argc, argv);
-    QGuiApplication::setApplicationDisplayName("Pelnora");
     if (argc < 2) {
         std::fprintf(stderr, "usage: pelnora-shots-app FOLDER\n");
         return 2;

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "app/CTerminalDlg.h"
-#include "app/Settings.h"
+#include "controls/Settings.h"
 #include "link/DeviceLink.h"
 #include "support/FakeUserInterface.h"
 #include "support/GuiTestApp.h"

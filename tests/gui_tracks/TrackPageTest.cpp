@@ -13,10 +13,10 @@
 #include <algorithm>
 #include <functional>
 
-#include "app/Settings.h"
 #include "controls/CLabel.h"
 #include "controls/CMyListCtrl.h"
 #include "controls/CTextProgressCtrl.h"
+#include "controls/Settings.h"
 #include "link/DeviceLink.h"
 #include "sim/DeviceSimulator.h"
 #include "tests/support/FakeUserInterface.h"
