@@ -3,10 +3,13 @@
 // Usage: gui_bench startup|terminal|stall [runs]; prints "RESULT key value" lines (ms).
 // startup counts from PELNORA_BENCH_T0 (CLOCK_REALTIME, ns) when the caller sets it.
 
+#include <malloc.h>
 #include <QApplication>
+
 #include <QElapsedTimer>
 #include <QEvent>
-#include <QPlainTextEdit>
+#include <QKeyEvent>
+#include <QScrollBar>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -17,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "app/CEchoView.h"
 #include "app/CPelnoraDlg.h"
 #include "app/CTerminalDlg.h"
 #include "bench/BenchUtil.h"
@@ -86,13 +90,20 @@ struct Device {
     }
 };
 
-// The terminal page showing the log of a whole 2 MiB download, then one more command.
+// Heap bytes in use now.
+double HeapBytes() {
+    return static_cast<double>(mallinfo2().uordblks);
+}
+
+// The terminal page showing the log of a whole 2 MiB download: the last lines painted, the
+// jump to the first line, the page's memory, then one more command.
 int Terminal(int argc, char** argv, int runs) {
     QApplication app(argc, argv);
     BuildDeviceCharTable();
     SilentUser user;
     Device device(65535);
-    std::vector<double> first, complete, firstCpu, next;
+    std::vector<double> shown, toFirst, toLast, next, held, heap, ratio;
+    double logBytes = 0;
     for (int r = 0; r < runs; ++r) {
         CTerminalDlg page(device.link, user);
         page.resize(640, 480);
@@ -100,13 +111,8 @@ int Terminal(int argc, char** argv, int runs) {
         QApplication::processEvents();
         device.link.m_terminal = nullptr;
         device.link.ReadTrackTable();
-        // The chunks arrive during the download; the page shows them at its end.
-        device.link.m_terminal = &page;
-        device.link.DownloadTrack(0);  // ends with RefreshLog; measured below on its own
-        page.ClearEchoLog();
-        device.link.m_terminal = nullptr;
         device.link.m_tracks[0].checksumOk = false;
-        // Log the same transfer again without its refresh, then time the refresh.
+        // Log the download without its refresh, then time the refresh.
         struct Hold : LogSink {
             CTerminalDlg* page;
             void LogChunk(int32_t c, const uint8_t* d, bool r) override { page->LogChunk(c, d, r); }
@@ -114,18 +120,32 @@ int Terminal(int argc, char** argv, int runs) {
         } hold;
         hold.page = &page;
         device.link.m_terminal = &hold;
+        const double heapBefore = HeapBytes();
         device.link.DownloadTrack(0);
         auto start = Clock::now();
-        const double cpu = ThreadCpuMs();
         page.RefreshLog();
         page.Display()->viewport()->repaint();  // the last lines are on screen
-        first.push_back(MsSince(start));
-        while (page.Filling()) {
-            QApplication::processEvents();
-        }
+        shown.push_back(MsSince(start));
+        logBytes = static_cast<double>(page.Log().ByteCount());
+        heap.push_back(HeapBytes() - heapBefore);
+        held.push_back(static_cast<double>(page.HeldBytes()));
+        ratio.push_back(heap.back() / logBytes);
+
+        QKeyEvent home(QEvent::KeyPress, Qt::Key_Home, Qt::ControlModifier);
+        start = Clock::now();
+        QApplication::sendEvent(page.Display(), &home);
         page.Display()->viewport()->repaint();
-        complete.push_back(MsSince(start));
-        firstCpu.push_back(ThreadCpuMs() - cpu);
+        toFirst.push_back(MsSince(start));
+        if (page.Display()->FirstVisibleLine() != 0) {
+            std::fprintf(stderr, "Ctrl+Home did not reach the first line\n");
+            return 1;
+        }
+        QKeyEvent end(QEvent::KeyPress, Qt::Key_End, Qt::ControlModifier);
+        start = Clock::now();
+        QApplication::sendEvent(page.Display(), &end);
+        page.Display()->viewport()->repaint();
+        toLast.push_back(MsSince(start));
+
         device.link.m_terminal = &page;
         start = Clock::now();
         device.link.QueryDevice();
@@ -135,10 +155,14 @@ int Terminal(int argc, char** argv, int runs) {
         device.link.m_terminal = nullptr;
         device.link.m_tracks[0].checksumOk = false;
     }
-    Result("terminal_show_ms", Median(first));
-    Result("terminal_complete_ms", Median(complete));
-    Result("terminal_complete_cpu_ms", Median(firstCpu));
+    Result("terminal_log_bytes", logBytes);
+    Result("terminal_show_ms", Median(shown));
+    Result("terminal_first_line_ms", Median(toFirst));
+    Result("terminal_last_line_ms", Median(toLast));
     Result("terminal_next_command_ms", Median(next));
+    Result("terminal_page_heap_bytes", Median(heap));
+    Result("terminal_page_held_bytes", Median(held));
+    Result("terminal_page_heap_per_log_byte", Median(ratio));
     return 0;
 }
 
