@@ -22,6 +22,7 @@
 #include "controls/UserInterface.h"
 #include "link/DeviceException.h"
 #include "link/DeviceLink.h"
+#include "tracks/CFlightPreviewDlg.h"
 #include "tracks/CTrackProgressDlg.h"
 #include "tracks/TrackFileName.h"
 #include "tracks/TrackKml.h"
@@ -84,6 +85,10 @@ CTrackDlg::CTrackDlg(DeviceLink& link, UserInterface& ui, QWidget* parent)
     auto* tableButtons = new QHBoxLayout;
     tableButtons->addWidget(m_getTableButton);
     tableButtons->addWidget(m_getTrackButton);
+    auto* preview = MakeButton(QStringLiteral("Просмотр"), 90, 24, this);  // downloaded rows
+    tableButtons->addWidget(preview);
+    connect(preview, &QPushButton::clicked, this, &CTrackDlg::OnPreview);
+    connect(m_list, &QAbstractItemView::doubleClicked, this, &CTrackDlg::OnPreview);
     tableButtons->addStretch(1);
     tableLayout->addLayout(tableButtons);
 
@@ -246,6 +251,17 @@ void CTrackDlg::OnGetTrack() {
                              .arg(path, QString::fromStdString(why)),
                          UserInterface::Icon::Error);
     }
+    CFlightPreviewDlg::ShowFor(this, progress.Received());
+}
+
+void CTrackDlg::OnPreview() {
+    std::vector<TrackEntry> chosen;
+    for (const uint32_t row : m_list->GetSelectedRows()) {
+        if (row < m_link.m_tracks.size()) {
+            chosen.push_back(m_link.m_tracks[row]);
+        }
+    }
+    CFlightPreviewDlg::ShowFor(this, chosen);
 }
 
 void CTrackDlg::OnClearMemory() {
