@@ -80,7 +80,7 @@ CPortComboBox::CPortComboBox(QWidget* parent)
     setInsertPolicy(QComboBox::NoInsert);
     setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     // Room for the names under /dev/serial/by-id; the whole path is the tooltip.
-    setMinimumContentsLength(34);
+    setMinimumContentsLength(40);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setItemDelegate(new PortItemDelegate(this));
     connect(this, &QComboBox::editTextChanged, this,
@@ -209,6 +209,7 @@ CPelnoraDlg::CPelnoraDlg(UserInterface* ui, QWidget* parent)
     setContextMenuPolicy(Qt::ActionsContextMenu);
 
     m_speed->addItems(Speeds());
+    m_speed->setMinimumContentsLength(8);
     m_connect->setCheckable(true);
     m_connect->setAutoDefault(false);
     m_about->setIcon(PelnoraIcon());
@@ -221,7 +222,7 @@ CPelnoraDlg::CPelnoraDlg(UserInterface* ui, QWidget* parent)
     grid->addWidget(new QLabel(QStringLiteral("Порт:"), portGroup), 0, 0, Qt::AlignRight);
     grid->addWidget(m_port, 0, 1);
     grid->addWidget(new QLabel(QStringLiteral("Скорость:"), portGroup), 1, 0, Qt::AlignRight);
-    grid->addWidget(m_speed, 1, 1);
+    grid->addWidget(m_speed, 1, 1, Qt::AlignLeft);
     grid->addWidget(m_connect, 2, 0, 1, 2);
 
     grid->setColumnStretch(1, 1);
@@ -249,7 +250,7 @@ CPelnoraDlg::CPelnoraDlg(UserInterface* ui, QWidget* parent)
 
     connect(m_connect, &QPushButton::toggled, this, &CPelnoraDlg::OnConnectToggled);
     connect(m_about, &QPushButton::clicked, this, &CPelnoraDlg::OpenAbout);
-    resize(sizeHint().expandedTo(QSize(600, 600)));
+    resize(sizeHint().expandedTo(QSize(760, 640)));
 }
 
 CPelnoraDlg::~CPelnoraDlg() {

@@ -1,6 +1,8 @@
 // Interface timings, offscreen: start to first paint, the terminal after a 2 MiB download,
-// and the longest stall of the interface thread while the download dialog runs.
-// Usage: gui_bench startup|terminal|stall [runs]; prints "RESULT key value" lines (ms).
+// the longest stall of the interface thread while the download dialog runs, and the flight
+// preview of a full track.
+// Usage: gui_bench startup|terminal|stall|preview [runs]; prints "RESULT key value" lines
+// (ms; bytes where the key says so).
 // startup counts from PELNORA_BENCH_T0 (CLOCK_REALTIME, ns) when the caller sets it.
 
 #include <malloc.h>
@@ -28,6 +30,7 @@
 #include "link/DataFormats.h"
 #include "link/DeviceLink.h"
 #include "sim/DeviceSimulator.h"
+#include "tracks/CFlightPreviewDlg.h"
 #include "tracks/CTrackProgressDlg.h"
 
 namespace {
@@ -208,11 +211,50 @@ int Stall(int argc, char** argv, int runs) {
     return 0;
 }
 
+// The flight preview of a downloaded 65535-point track: both pictures drawn, in each colouring.
+int Preview(int argc, char** argv, int runs) {
+    QApplication app(argc, argv);
+    BuildDeviceCharTable();
+    Device device(65535);
+    device.link.ReadTrackTable();
+    const TrackEntry track = device.link.DownloadTrack(0);
+    if (track.points.size() != 65535) {
+        std::fprintf(stderr, "download failed\n");
+        return 1;
+    }
+    CFlightPreviewDlg preview;
+    preview.resize(760, 560);
+    auto start = Clock::now();
+    preview.SetTracks({track});
+    const double prepare = MsSince(start);
+    preview.show();
+    QApplication::processEvents();
+    std::vector<double> altitude, climb, window;
+    for (int r = 0; r < runs; ++r) {
+        preview.SetColouring(CFlightPreviewDlg::Colouring::Altitude);
+        start = Clock::now();
+        preview.Render(QSize(640, 480));
+        altitude.push_back(MsSince(start));
+        preview.SetColouring(CFlightPreviewDlg::Colouring::VerticalSpeed);
+        start = Clock::now();
+        preview.Render(QSize(640, 480));
+        climb.push_back(MsSince(start));
+        start = Clock::now();
+        preview.repaint();
+        window.push_back(MsSince(start));
+    }
+    Result("preview_prepare_ms", prepare);
+    Result("preview_draw_altitude_ms", Median(altitude));
+    Result("preview_draw_climb_ms", Median(climb));
+    Result("preview_window_paint_ms", Median(window));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: gui_bench startup|terminal|stall [runs]\n");
+        std::fprintf(stderr, "usage: gui_bench startup|terminal|stall|preview [runs]\n");
         return 2;
     }
     const std::string mode = argv[1];
@@ -225,6 +267,8 @@ int main(int argc, char** argv) {
         return Terminal(qtArgc, argv, runs);
     if (mode == "stall")
         return Stall(qtArgc, argv, runs);
+    if (mode == "preview")
+        return Preview(qtArgc, argv, runs);
     std::fprintf(stderr, "unknown mode %s\n", mode.c_str());
     return 2;
 }

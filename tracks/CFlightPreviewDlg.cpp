@@ -151,10 +151,19 @@ void DrawProfile(QPainter& painter, const QRect& area, const FlightShape& shape)
         painter.drawText(QRectF(area.left(), y(a) - 8, 50, 16), Qt::AlignRight | Qt::AlignVCenter,
                          Number(a, 0));
     }
-    painter.drawText(QRect(rect.left(), rect.bottom() + 4, rect.width(), 16), Qt::AlignLeft,
-                     QStringLiteral("0:00"));
-    painter.drawText(QRect(rect.left(), rect.bottom() + 4, rect.width(), 16), Qt::AlignHCenter,
-                     QStringLiteral("время"));
+    const auto clock = [](int second) {
+        second %= 24 * 3600;
+        return QStringLiteral("%1:%2:%3")
+            .arg(second / 3600, 2, 10, QLatin1Char('0'))
+            .arg(second / 60 % 60, 2, 10, QLatin1Char('0'))
+            .arg(second % 60, 2, 10, QLatin1Char('0'));
+    };
+    const QRect under(rect.left(), rect.bottom() + 4, rect.width(), 16);
+    painter.drawText(under, Qt::AlignLeft, clock(shape.startSecond));
+    painter.drawText(under, Qt::AlignHCenter, QStringLiteral("время"));
+    painter.drawText(under, Qt::AlignRight, clock(shape.startSecond + shape.seconds));
+    painter.drawText(QRect(area.left() + 4, area.top() + 2, 50, 16), Qt::AlignLeft,
+                     QStringLiteral("м"));
 
     const int columns = std::max(1, rect.width());
     QPolygonF outline;
@@ -204,6 +213,8 @@ FlightShape FlightShape::Of(const TrackEntry& track) {
         maxY = std::max(maxY, p.y());
     }
     shape.bounds = QRectF(QPointF(minX, minY), QPointF(maxX, maxY));
+    shape.startSecond = track.Hour() * 3600 + track.Minute() * 60 + track.Second();
+    shape.seconds = int(n) * track.Interval();
     const auto [lowest, highest] =
         std::minmax_element(shape.altitude.begin(), shape.altitude.end());
     shape.lowest = *lowest;

@@ -18,6 +18,8 @@ struct FlightShape {
     std::vector<float> altitude;  // metres
     std::vector<float> climb;     // vertical speed, m/s
     QRectF bounds;                // of ground
+    int startSecond = 0;          // of the day, from the table record
+    int seconds = 0;              // points × interval
     float lowest = 0, highest = 0, sink = 0, topClimb = 0;
 
     static FlightShape Of(const TrackEntry& track);
