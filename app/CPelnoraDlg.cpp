@@ -89,6 +89,10 @@ CPortComboBox::CPortComboBox(QWidget* parent)
     m_settle->setInterval(300);
     connect(m_settle, &QTimer::timeout, this, [this] {
         WatchDevices();
+        if (view()->isVisible() || (lineEdit() != nullptr && lineEdit()->hasFocus())) {
+            m_settle->start();  // not under the user's hands: once the list or the typing is done
+            return;
+        }
         RefreshPorts();
     });
     connect(m_watcher, &QFileSystemWatcher::directoryChanged, m_settle,
@@ -143,12 +147,21 @@ std::vector<CPortComboBox::Port> CPortComboBox::ListSerialPorts() {
 }
 
 void CPortComboBox::RefreshPorts() {
+    const std::vector<Port> ports = ListSerialPorts();
+    bool same = int(ports.size()) == count();
+    for (int i = 0; same && i < count(); ++i) {
+        same = itemText(i) == ports[std::size_t(i)].path &&
+               itemData(i, kDescriptionRole).toString() == ports[std::size_t(i)].description;
+    }
+    if (same) {
+        return;  // /dev changes for many reasons; the list only when a port came or went
+    }
     const QString typed = currentText();
     const QSignalBlocker block(this);
     clear();
     int widest = 0;
     const QFontMetrics metrics(view()->font());
-    for (const Port& port : ListSerialPorts()) {
+    for (const Port& port : ports) {
         addItem(port.path);
         const int row = count() - 1;
         setItemData(row, port.description, kDescriptionRole);
