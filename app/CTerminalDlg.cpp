@@ -1,22 +1,23 @@
 #include "app/CTerminalDlg.h"
 
-#include <algorithm>
-
+#include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
+#include <QFile>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScrollBar>
-#include <QTextCursor>
-#include <QTextDocument>
+#include <QShortcut>
 #include <QThread>
-#include <QTimer>
 #include <QVBoxLayout>
 
-#include "app/Settings.h"
+#include "app/CEchoView.h"
+#include "controls/Settings.h"
+#include "controls/UserInterface.h"
+#include "link/KmlOutput.h"
 
 namespace {
 
@@ -31,41 +32,48 @@ QFont LogFont() {
     return font;
 }
 
-// Characters that go into the display in one turn of the event loop (about 20 ms).
-constexpr qsizetype kSliceChars = 256 * 1024;
-
-// The display shows lines ended by LF only.
-QString DisplayForm(const char* data, std::size_t size) {
-    QString text = QString::fromLatin1(data, qsizetype(size));
-    text.remove(QLatin1Char('\r'));
-    return text;
+QPushButton* Button(const QString& text, QWidget* parent) {
+    auto* button = new QPushButton(text, parent);
+    button->setAutoDefault(false);
+    return button;
 }
 
 }  // namespace
 
 CTerminalDlg::CTerminalDlg(DeviceLink& link, UserInterface& ui, QWidget* parent)
     : CTabDialog(link, ui, parent),
-      m_display(new QPlainTextEdit(this)),
+      m_display(new CEchoView(this)),
       m_bytesPerLine(new QComboBox(this)),
-      m_clear(new QPushButton(QStringLiteral("Очистить"), this)) {
-    m_display->setReadOnly(true);
-    m_display->setLineWrapMode(QPlainTextEdit::NoWrap);
-    m_display->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+      m_copy(Button(QStringLiteral("Копировать"), this)),
+      m_save(Button(QStringLiteral("Сохранить…"), this)),
+      m_clear(Button(QStringLiteral("Очистить"), this)) {
     m_display->setFont(LogFont());
-    m_display->setUndoRedoEnabled(false);
+    m_display->SetSource([this](std::size_t k) { return LineAt(k); });
     m_bytesPerLine->addItems({QStringLiteral("16"), QStringLiteral("12")});
 
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(new QLabel(QStringLiteral("Байт в строке:"), this));
     bottom->addWidget(m_bytesPerLine);
     bottom->addStretch(1);
+    bottom->addWidget(m_copy);
+    bottom->addWidget(m_save);
     bottom->addWidget(m_clear);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_display, 1);
     layout->addLayout(bottom);
 
+    // Ctrl+Home and Ctrl+End anywhere on the page.
+    auto* toStart = new QShortcut(QKeySequence::MoveToStartOfDocument, this);
+    toStart->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(toStart, &QShortcut::activated, m_display, &CEchoView::ScrollToStart);
+    auto* toEnd = new QShortcut(QKeySequence::MoveToEndOfDocument, this);
+    toEnd->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(toEnd, &QShortcut::activated, m_display, &CEchoView::ScrollToEnd);
+
     connect(m_clear, &QPushButton::clicked, this, &CTerminalDlg::OnClear);
+    connect(m_copy, &QPushButton::clicked, this, &CTerminalDlg::OnCopy);
+    connect(m_save, &QPushButton::clicked, this, &CTerminalDlg::OnSave);
     connect(m_bytesPerLine, &QComboBox::currentIndexChanged, this,
             &CTerminalDlg::OnBytesPerLineChanged);
 }
@@ -73,126 +81,141 @@ CTerminalDlg::CTerminalDlg(DeviceLink& link, UserInterface& ui, QWidget* parent)
 CTerminalDlg::~CTerminalDlg() = default;
 
 void CTerminalDlg::LogChunk(int32_t count, const uint8_t* data, bool received) {
+    const std::lock_guard<std::mutex> guard(m_lock);
     m_log.Append(count, data, received);
 }
 
 void CTerminalDlg::RefreshLog() {
-    // Built here, on the command's thread; only the finished text crosses to the display.
-    const std::string& rendered = m_log.Render();
-    const std::size_t shown = m_shownLength.load();
-    const bool replace = m_replaceNext.exchange(false) || shown > rendered.size();
-    const std::size_t from = replace ? 0 : shown;
-    QString text = DisplayForm(rendered.data() + from, rendered.size() - from);
-    m_shownLength = rendered.size();
+    // The index grows here, on the command's thread; only the line count crosses over.
+    std::size_t count = 0;
+    {
+        const std::lock_guard<std::mutex> guard(m_lock);
+        m_lines.Update(m_log);
+        count = m_lines.LineCount();
+    }
     if (QThread::currentThread() == thread()) {
-        ShowText(text, replace);
+        ShowLines(count);
     } else {
         QMetaObject::invokeMethod(
-            this, [this, text = std::move(text), replace] { ShowText(text, replace); },
-            Qt::QueuedConnection);
+            this, [this, count] { ShowLines(count); }, Qt::QueuedConnection);
     }
 }
 
-void CTerminalDlg::ShowText(const QString& text, bool replace) {
-    if (replace) {
-        m_slices.clear();
-        m_sliceQueued = false;
-        m_display->clear();
-    } else {
-        FinishFilling();  // text still waiting goes in first: the display keeps the log's order
+void CTerminalDlg::ShowLines(std::size_t count) {
+    {
+        const std::lock_guard<std::mutex> guard(m_lock);
+        m_retained.reset();
+        count = std::min(count, m_lines.LineCount());
     }
-    if (text.size() <= kSliceChars) {
-        if (!text.isEmpty()) {
-            QTextCursor cursor(m_display->document());
-            cursor.movePosition(QTextCursor::End);
-            cursor.insertText(text);
-        }
-        ScrollToEnd();
-        return;
-    }
-    // Slices end at line ends; the last one goes in now, the others before it later.
-    m_sliceAt = m_display->document()->characterCount() - 1;
-    qsizetype from = 0;
-    while (from < text.size()) {
-        qsizetype to = std::min(text.size(), from + kSliceChars);
-        if (to < text.size()) {
-            const qsizetype lineEnd = text.lastIndexOf(QLatin1Char('\n'), to - 1);
-            if (lineEnd >= from) {
-                to = lineEnd + 1;
-            }
-        }
-        m_slices.push_back(text.mid(from, to - from));
-        from = to;
-    }
-    InsertNextSlice();
+    m_shown = count;
+    m_display->SetLineCount(count, static_cast<int>(m_lines.LineLength()));
+    m_display->ScrollToEnd();  // the last bytes in view
 }
 
-void CTerminalDlg::InsertNextSlice() {
-    m_sliceQueued = false;
-    if (m_slices.empty()) {
-        return;
+std::string CTerminalDlg::LineAt(std::size_t k) const {
+    const std::lock_guard<std::mutex> guard(m_lock);
+    if (m_retained) {
+        return m_retained->lines.Line(m_retained->log, k);
     }
-    QTextCursor cursor(m_display->document());
-    cursor.setPosition(m_sliceAt);
-    cursor.insertText(m_slices.back());
-    m_slices.pop_back();
-    ScrollToEnd();
-    if (!m_slices.empty()) {
-        m_sliceQueued = true;
-        QTimer::singleShot(0, this, [this] {
-            if (m_sliceQueued) {
-                InsertNextSlice();
-            }
-        });
-    }
-}
-
-void CTerminalDlg::FinishFilling() {
-    while (!m_slices.empty()) {
-        InsertNextSlice();
-    }
-    m_sliceQueued = false;
-}
-
-void CTerminalDlg::ScrollToEnd() {
-    // The user wants the last bytes in view.
-    m_display->moveCursor(QTextCursor::End);
-    m_display->ensureCursorVisible();
-    m_display->verticalScrollBar()->setValue(m_display->verticalScrollBar()->maximum());
+    return m_lines.Line(m_log, k);
 }
 
 void CTerminalDlg::ClearEchoLog() {
+    const std::lock_guard<std::mutex> guard(m_lock);
+    if (!m_retained) {
+        m_retained = std::make_unique<Retained>();
+        m_retained->lines = m_lines;
+        m_retained->log = std::move(m_log);
+    }
     m_log.Clear();
-    m_shownLength = 0;
-    m_replaceNext = true;
+    m_lines.Reset();
 }
 
 void CTerminalDlg::OnClear() {
-    m_slices.clear();
-    m_sliceQueued = false;
-    m_display->clear();
-    m_shownLength = 0;
-    m_replaceNext = true;
+    {
+        const std::lock_guard<std::mutex> guard(m_lock);
+        m_retained.reset();
+    }
+    m_shown = 0;
+    m_display->SetLineCount(0, static_cast<int>(m_lines.LineLength()));
 }
 
 void CTerminalDlg::OnBytesPerLineChanged() {
+    {
+        const std::lock_guard<std::mutex> guard(m_lock);
+        m_lines.SetBytesPerLine(BytesPerLine());
+        m_lines.Update(m_log);
+    }
     OnClear();
 }
 
+QString CTerminalDlg::LogText(const char* lineEnd) const {
+    std::string text;
+    const std::lock_guard<std::mutex> guard(m_lock);
+    EchoLines lines(m_lines.BytesPerLine());
+    lines.Update(m_log);
+    lines.WriteText(m_log, lines.LineCount(), lineEnd, [&](const std::string& piece) {
+        text += piece;
+        return true;
+    });
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
 QString CTerminalDlg::DisplayText() const {
-    QString text = m_display->toPlainText();
-    if (!m_slices.empty()) {
-        QString waiting;
-        for (const QString& slice : m_slices) {
-            waiting += slice;
-        }
-        text.insert(m_sliceAt, waiting);
+    std::string text;
+    const std::lock_guard<std::mutex> guard(m_lock);
+    const EchoLog& log = m_retained ? m_retained->log : m_log;
+    const EchoLines& lines = m_retained ? m_retained->lines : m_lines;
+    lines.WriteText(log, m_shown, "\n", [&](const std::string& piece) {
+        text += piece;
+        return true;
+    });
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+void CTerminalDlg::OnCopy() {
+    QApplication::clipboard()->setText(LogText("\n"));
+}
+
+void CTerminalDlg::OnSave() {
+    const QString path = m_ui.GetSaveFileName(
+        QStringLiteral("Текст (*.txt)"), QStringLiteral("txt"), QStringLiteral("терминал.txt"));
+    if (path.isEmpty()) {
+        return;
     }
-    return text;
+    std::string why;
+    bool written = false;
+    {
+        const std::lock_guard<std::mutex> guard(m_lock);
+        EchoLines lines(m_lines.BytesPerLine());
+        lines.Update(m_log);
+        // Lines end in LF here; the writer puts CR LF into the file.
+        written = WriteFileAtomically(
+            QFile::encodeName(path).toStdString(),
+            [&](const KmlPieceWriter& write) {
+                return lines.WriteText(m_log, lines.LineCount(), "\n", write);
+            },
+            &why);
+    }
+    if (!written) {
+        m_ui.ShowMessage(QStringLiteral("Не удалось записать файл %1:\n%2")
+                             .arg(path, QString::fromStdString(why)),
+                         UserInterface::Icon::Error);
+    }
 }
 
 int CTerminalDlg::BytesPerLine() const {
     return m_bytesPerLine->currentText() == "12" ? 12 : 16;
+}
+
+std::size_t CTerminalDlg::HeldBytes() const {
+    const std::lock_guard<std::mutex> guard(m_lock);
+    std::size_t bytes = sizeof(*this) + m_lines.IndexBytes();
+    bytes += EchoLogBytes(m_log);
+    if (m_retained) {
+        bytes += EchoLogBytes(m_retained->log) + m_retained->lines.IndexBytes();
+    }
+    return bytes;
 }
 
 void CTerminalDlg::LoadSettings() {
@@ -203,6 +226,8 @@ void CTerminalDlg::LoadSettings() {
     if (m_bytesPerLine->currentIndex() < 0) {
         m_bytesPerLine->setCurrentIndex(0);  // an unknown value counts as 16
     }
+    const std::lock_guard<std::mutex> guard(m_lock);
+    m_lines.SetBytesPerLine(BytesPerLine());
 }
 
 void CTerminalDlg::SaveSettings() {

@@ -1,4 +1,4 @@
-#include "app/Settings.h"
+#include "controls/Settings.h"
 
 #include <QComboBox>
 #include <QSettings>

@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "app/CPelnoraDlg.h"
+#include "app/Translation.h"
 #include "link/DataFormats.h"
 #include "sim/DeviceSimulator.h"
 
@@ -16,11 +17,12 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Velmarin"));
     QCoreApplication::setApplicationName(QStringLiteral("Pelnora"));
-    QGuiApplication::setApplicationDisplayName(QStringLiteral("Pelnora"));
     QCoreApplication::setApplicationVersion(QStringLiteral("1.3.0.1550"));
     QGuiApplication::setDesktopFileName(QStringLiteral("pelnora"));
     // QApplication may have set the locale from the environment; numbers stay with a full stop.
     std::setlocale(LC_NUMERIC, "C");
+    // No display name: Qt would append it to every caption.
+    InstallQtTranslation(app);
 
     QCommandLineParser parser;
     parser.addHelpOption();

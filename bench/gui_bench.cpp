@@ -1,12 +1,17 @@
 // Interface timings, offscreen: start to first paint, the terminal after a 2 MiB download,
-// and the longest stall of the interface thread while the download dialog runs.
-// Usage: gui_bench startup|terminal|stall [runs]; prints "RESULT key value" lines (ms).
+// the longest stall of the interface thread while the download dialog runs, and the flight
+// preview of a full track.
+// Usage: gui_bench startup|terminal|stall|preview [runs]; prints "RESULT key value" lines
+// (ms; bytes where the key says so).
 // startup counts from PELNORA_BENCH_T0 (CLOCK_REALTIME, ns) when the caller sets it.
 
+#include <malloc.h>
 #include <QApplication>
+
 #include <QElapsedTimer>
 #include <QEvent>
-#include <QPlainTextEdit>
+#include <QKeyEvent>
+#include <QScrollBar>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -17,13 +22,16 @@
 #include <string>
 #include <vector>
 
-#include "bench/BenchUtil.h"
+#include "app/CEchoView.h"
 #include "app/CPelnoraDlg.h"
 #include "app/CTerminalDlg.h"
-#include "app/UserInterface.h"
+#include "bench/BenchUtil.h"
+#include "controls/UserInterface.h"
 #include "link/DataFormats.h"
 #include "link/DeviceLink.h"
+#include "link/EchoLines.h"
 #include "sim/DeviceSimulator.h"
+#include "tracks/CFlightPreviewDlg.h"
 #include "tracks/CTrackProgressDlg.h"
 
 namespace {
@@ -35,7 +43,7 @@ class SilentUser : public UserInterface {
 public:
     void ShowMessage(const QString&, Icon) override {}
     bool AskYesNo(const QString&, Icon) override { return true; }
-    QString GetSaveFileName(const QString&, const QString&) override { return {}; }
+    QString GetSaveFileName(const QString&, const QString&, const QString&) override { return {}; }
     QString GetOpenFileName(const QString&, const QString&) override { return {}; }
 };
 
@@ -86,13 +94,20 @@ struct Device {
     }
 };
 
-// The terminal page showing the log of a whole 2 MiB download, then one more command.
+// Heap bytes in use now.
+double HeapBytes() {
+    return static_cast<double>(mallinfo2().uordblks);
+}
+
+// The terminal page showing the log of a whole 2 MiB download: the last lines painted, the
+// jump to the first line, the page's memory, then one more command.
 int Terminal(int argc, char** argv, int runs) {
     QApplication app(argc, argv);
     BuildDeviceCharTable();
     SilentUser user;
     Device device(65535);
-    std::vector<double> first, complete, firstCpu, next;
+    std::vector<double> shown, toFirst, toLast, next, held, heap, ratio, storage;
+    double logBytes = 0;
     for (int r = 0; r < runs; ++r) {
         CTerminalDlg page(device.link, user);
         page.resize(640, 480);
@@ -100,13 +115,8 @@ int Terminal(int argc, char** argv, int runs) {
         QApplication::processEvents();
         device.link.m_terminal = nullptr;
         device.link.ReadTrackTable();
-        // The chunks arrive during the download; the page shows them at its end.
-        device.link.m_terminal = &page;
-        device.link.DownloadTrack(0);  // ends with RefreshLog; measured below on its own
-        page.ClearEchoLog();
-        device.link.m_terminal = nullptr;
         device.link.m_tracks[0].checksumOk = false;
-        // Log the same transfer again without its refresh, then time the refresh.
+        // Log the download without its refresh, then time the refresh.
         struct Hold : LogSink {
             CTerminalDlg* page;
             void LogChunk(int32_t c, const uint8_t* d, bool r) override { page->LogChunk(c, d, r); }
@@ -114,18 +124,33 @@ int Terminal(int argc, char** argv, int runs) {
         } hold;
         hold.page = &page;
         device.link.m_terminal = &hold;
+        const double heapBefore = HeapBytes();  // includes the track's points the link keeps
         device.link.DownloadTrack(0);
         auto start = Clock::now();
-        const double cpu = ThreadCpuMs();
         page.RefreshLog();
         page.Display()->viewport()->repaint();  // the last lines are on screen
-        first.push_back(MsSince(start));
-        while (page.Filling()) {
-            QApplication::processEvents();
-        }
+        shown.push_back(MsSince(start));
+        logBytes = static_cast<double>(page.Log().ByteCount());
+        heap.push_back(HeapBytes() - heapBefore);
+        held.push_back(static_cast<double>(page.HeldBytes()));
+        ratio.push_back(held.back() / logBytes);
+        storage.push_back(static_cast<double>(EchoLogBytes(page.Log())));
+
+        QKeyEvent home(QEvent::KeyPress, Qt::Key_Home, Qt::ControlModifier);
+        start = Clock::now();
+        QApplication::sendEvent(page.Display(), &home);
         page.Display()->viewport()->repaint();
-        complete.push_back(MsSince(start));
-        firstCpu.push_back(ThreadCpuMs() - cpu);
+        toFirst.push_back(MsSince(start));
+        if (page.Display()->FirstVisibleLine() != 0) {
+            std::fprintf(stderr, "Ctrl+Home did not reach the first line\n");
+            return 1;
+        }
+        QKeyEvent end(QEvent::KeyPress, Qt::Key_End, Qt::ControlModifier);
+        start = Clock::now();
+        QApplication::sendEvent(page.Display(), &end);
+        page.Display()->viewport()->repaint();
+        toLast.push_back(MsSince(start));
+
         device.link.m_terminal = &page;
         start = Clock::now();
         device.link.QueryDevice();
@@ -135,10 +160,17 @@ int Terminal(int argc, char** argv, int runs) {
         device.link.m_terminal = nullptr;
         device.link.m_tracks[0].checksumOk = false;
     }
-    Result("terminal_show_ms", Median(first));
-    Result("terminal_complete_ms", Median(complete));
-    Result("terminal_complete_cpu_ms", Median(firstCpu));
+    Result("terminal_log_bytes", logBytes);
+    Result("terminal_show_ms", Median(shown));
+    Result("terminal_first_line_ms", Median(toFirst));
+    Result("terminal_last_line_ms", Median(toLast));
     Result("terminal_next_command_ms", Median(next));
+    Result("terminal_page_heap_bytes", Median(heap));
+    Result("terminal_page_held_bytes", Median(held));
+    Result("terminal_page_held_per_log_byte", Median(ratio));
+    // Of what the page holds: the echo log's own chunk storage, and the rest (lines, view).
+    Result("terminal_log_storage_bytes", Median(storage));
+    Result("terminal_view_bytes", Median(held) - Median(storage));
     return 0;
 }
 
@@ -184,20 +216,64 @@ int Stall(int argc, char** argv, int runs) {
     return 0;
 }
 
+// The flight preview of a downloaded 65535-point track: both pictures drawn, in each colouring.
+int Preview(int argc, char** argv, int runs) {
+    QApplication app(argc, argv);
+    BuildDeviceCharTable();
+    Device device(65535);
+    device.link.ReadTrackTable();
+    const TrackEntry track = device.link.DownloadTrack(0);
+    if (track.points.size() != 65535) {
+        std::fprintf(stderr, "download failed\n");
+        return 1;
+    }
+    CFlightPreviewDlg preview;
+    preview.resize(760, 560);
+    auto start = Clock::now();
+    preview.SetTracks({track});
+    const double prepare = MsSince(start);
+    preview.show();
+    QApplication::processEvents();
+    std::vector<double> altitude, climb, window;
+    for (int r = 0; r < runs; ++r) {
+        preview.SetColouring(CFlightPreviewDlg::Colouring::Altitude);
+        start = Clock::now();
+        preview.Render(QSize(640, 480));
+        altitude.push_back(MsSince(start));
+        preview.SetColouring(CFlightPreviewDlg::Colouring::VerticalSpeed);
+        start = Clock::now();
+        preview.Render(QSize(640, 480));
+        climb.push_back(MsSince(start));
+        start = Clock::now();
+        preview.repaint();
+        window.push_back(MsSince(start));
+    }
+    Result("preview_prepare_ms", prepare);
+    Result("preview_draw_altitude_ms", Median(altitude));
+    Result("preview_draw_climb_ms", Median(climb));
+    Result("preview_window_paint_ms", Median(window));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: gui_bench startup|terminal|stall [runs]\n");
+        std::fprintf(stderr, "usage: gui_bench startup|terminal|stall|preview [runs]\n");
         return 2;
     }
     const std::string mode = argv[1];
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     int qtArgc = 1;
-    if (mode == "startup") return Startup(qtArgc, argv);
-    if (mode == "terminal") return Terminal(qtArgc, argv, runs);
-    if (mode == "stall") return Stall(qtArgc, argv, runs);
+    if (mode == "startup")
+        return Startup(qtArgc, argv);
+    if (mode == "terminal")
+        return Terminal(qtArgc, argv, runs);
+    if (mode == "stall")
+        return Stall(qtArgc, argv, runs);
+    if (mode == "preview")
+        return Preview(qtArgc, argv, runs);
     std::fprintf(stderr, "unknown mode %s\n", mode.c_str());
     return 2;
 }

@@ -5,31 +5,25 @@
 #include <QStylePainter>
 #include <QTabBar>
 
-#include "app/CTerminalDlg.h"
-#include "marks_route/CAnemometerDlg.h"
-#include "marks_route/CPocketlogDlg.h"
-#include "marks_route/CRouteDlg.h"
-#include "marks_route/CUtcTimeDlg.h"
-#include "tracks/CTrackDlg.h"
-
 namespace {
 constexpr int kPageMargin = 2;  // inside the frame line
 }
 
-CMyTabCtrl::CMyTabCtrl(DeviceLink& link, UserInterface& ui, QWidget* parent)
-    : QWidget(parent), m_bar(new QTabBar(this)) {
+CMyTabCtrl::CMyTabCtrl(QWidget* parent) : QWidget(parent), m_bar(new QTabBar(this)) {
     m_bar->setDrawBase(false);
     m_bar->setExpanding(false);
-    m_tabPages = {new CUtcTimeDlg(link, ui, this),    new CPocketlogDlg(link, ui, this),
-                  new CRouteDlg(link, ui, this),      new CTrackDlg(link, ui, this),
-                  new CAnemometerDlg(link, ui, this), new CTerminalDlg(link, ui, this)};
-    for (CTabDialog* page : m_tabPages) {
-        page->setAutoFillBackground(true);  // the dialog face, as under a label
-        page->hide();
-    }
     // A press switches with the focus going to the page; the keyboard leaves it on the strip.
     m_bar->installEventFilter(this);
     connect(m_bar, &QTabBar::currentChanged, this, &CMyTabCtrl::OnTabChanged);
+}
+
+void CMyTabCtrl::SetPages(const std::array<CTabDialog*, kPageCount>& pages) {
+    m_tabPages = pages;
+    for (CTabDialog* page : m_tabPages) {
+        page->setParent(this);
+        page->setAutoFillBackground(true);  // the dialog face, as under a label
+        page->hide();
+    }
 }
 
 CMyTabCtrl::~CMyTabCtrl() {

@@ -15,10 +15,13 @@ public:
     static constexpr int kPageCount = 6;
     enum PageIndex { kUtcPage, kMarksPage, kRoutePage, kTrackPage, kAnemometerPage, kTerminalPage };
 
-    // Builds the six page objects (hidden; their settings are not read yet).
-    CMyTabCtrl(DeviceLink& link, UserInterface& ui, QWidget* parent = nullptr);
+    explicit CMyTabCtrl(QWidget* parent = nullptr);
     // Pages write their settings, then go in index order.
     ~CMyTabCtrl() override;
+
+    // Takes the six page objects in tab order, as children (hidden; their settings are not
+    // read yet). The owner builds them, so this control knows only their common base.
+    void SetPages(const std::array<CTabDialog*, kPageCount>& pages);
 
     void InsertItem(int index, const QString& caption);
     // Makes a tab the focused (= selected) one; an index outside the tabs means tab 0.

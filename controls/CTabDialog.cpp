@@ -2,8 +2,9 @@
 
 #include <QLineEdit>
 
-#include "app/UserInterface.h"
+#include "controls/UserInterface.h"
 #include "link/DeviceException.h"
+#include "link/LinkFailure.h"
 
 bool CTabDialog::ParseByteText(const QString& text, uint8_t& value) {
     int i = 0;
@@ -47,7 +48,15 @@ bool CTabDialog::ExchangeByteField(QLineEdit* field, uint8_t& member, bool quiet
     return true;
 }
 
-void CTabDialog::ShowLinkError(const MCommunication::DeviceException& error) {
-    m_ui.ShowMessage(QString::fromStdString(MCommunication::ErrorText(error)),
-                     UserInterface::Icon::Error);
+bool CTabDialog::ShowLinkError(const MCommunication::DeviceException& error) {
+    return ShowLinkError(DescribeLinkFailure(error));
+}
+
+bool CTabDialog::ShowLinkError(const LinkFailure& failure) {
+    if (failure.lineLost) {
+        emit LineLost();
+    }
+    const std::string text = failure.lineLost ? LineLostText(failure.text) : failure.text;
+    m_ui.ShowMessage(QString::fromStdString(text), UserInterface::Icon::Error);
+    return failure.lineLost;
 }

@@ -7,6 +7,7 @@
 class DeviceLink;
 class UserInterface;
 class QLineEdit;
+struct LinkFailure;
 namespace MCommunication {
 class DeviceException;
 }
@@ -27,12 +28,21 @@ public:
     // false for no digits, a minus sign or a value above 255.
     static bool ParseByteText(const QString& text, uint8_t& value);
 
+signals:
+    // The line to the device has gone; the main window closes the port and shows itself
+    // disconnected. Raised before the page tells the user.
+    void LineLost();
+
 protected:
     // Reads a byte field into member; on refusal says so (unless quiet), selects the
     // field's text and gives it the focus, leaving member unchanged.
     bool ExchangeByteField(QLineEdit* field, uint8_t& member, bool quiet = false);
-    // Shows a link error's text with the error icon.
-    void ShowLinkError(const MCommunication::DeviceException& error);
+    // The one handler of every link error a page's command catches: shows its text with the
+    // error icon; when the line has gone, raises LineLost() first and the text reads
+    // "Связь с прибором потеряна: " and the system text. Returns true for a lost line: the
+    // page then shows nothing more for that command (one box, not two).
+    bool ShowLinkError(const MCommunication::DeviceException& error);
+    bool ShowLinkError(const LinkFailure& failure);
 
     DeviceLink& m_link;
     UserInterface& m_ui;

@@ -82,6 +82,14 @@ void EchoLog::Append(int32_t count, const uint8_t* data, bool received) {
     m_byteCount += size;
 }
 
+std::size_t EchoLog::StorageBytes() const {
+    std::size_t total = m_index.capacity() * sizeof(Entry) + m_blocks.capacity() * sizeof(Block);
+    for (const Block& block : m_blocks) {
+        total += block.capacity;
+    }
+    return total;
+}
+
 void EchoLog::Clear() {
     std::vector<Block>().swap(m_blocks);
     std::vector<Entry>().swap(m_index);

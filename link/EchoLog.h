@@ -62,6 +62,8 @@ public:
     std::size_t ByteCount() const { return m_byteCount; }
     // How often the log was emptied (by Clear or a failed append).
     std::size_t ClearCount() const { return m_clears; }
+    // Memory held for the chunks: their blocks and their index.
+    std::size_t StorageBytes() const;
 
     // Whole log as text: "> "/"< " per line, "%02X " per byte, an extra blank after the
     // 8th byte, CR LF after the 16th and after a chunk not a multiple of 16 long.

@@ -8,9 +8,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/Settings.h"
-#include "app/UserInterface.h"
 #include "controls/CLabel.h"
+#include "controls/Settings.h"
+#include "controls/UserInterface.h"
 #include "link/DeviceException.h"
 #include "link/DeviceLink.h"
 

@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/UserInterface.h"
+#include "controls/UserInterface.h"
 #include "link/DeviceException.h"
 #include "link/DeviceLink.h"
 #include "marks_route/Route.h"

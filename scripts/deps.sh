@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev qt6-serialport-dev qt6-translations-l10n
   libtinyxml-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   gpsbabel libxml2-utils gdal-bin

@@ -19,16 +19,18 @@
 #include <thread>
 #include <vector>
 
-#include "app/Settings.h"
-#include "app/UserInterface.h"
 #include "controls/BusyCursor.h"
 #include "controls/CLabel.h"
 #include "controls/CMyListCtrl.h"
 #include "controls/CTextProgressCtrl.h"
+#include "controls/Settings.h"
+#include "controls/UserInterface.h"
 #include "link/DeviceException.h"
 #include "link/DeviceLink.h"
+#include "tracks/CFlightPreviewDlg.h"
 #include "tracks/CTrackProgressDlg.h"
 #include "tracks/TrackDownload.h"
+#include "tracks/TrackFileName.h"
 #include "tracks/TrackKml.h"
 #include "tracks/TrackTable.h"
 
@@ -89,6 +91,10 @@ CTrackDlg::CTrackDlg(DeviceLink& link, UserInterface& ui, QWidget* parent)
     auto* tableButtons = new QHBoxLayout;
     tableButtons->addWidget(m_getTableButton);
     tableButtons->addWidget(m_getTrackButton);
+    auto* preview = MakeButton(QStringLiteral("Просмотр"), 90, 24, this);  // downloaded rows
+    tableButtons->addWidget(preview);
+    connect(preview, &QPushButton::clicked, this, &CTrackDlg::OnPreview);
+    connect(m_list, &QAbstractItemView::doubleClicked, this, &CTrackDlg::OnPreview);
     tableButtons->addStretch(1);
     tableLayout->addLayout(tableButtons);
 
@@ -192,20 +198,20 @@ void CTrackDlg::OnSendInterval() {
 
 void CTrackDlg::OnGetTable() {
     std::vector<TrackEntry> tracks;
-    std::optional<QString> linkError;
+    std::optional<LinkFailure> linkError;
     RunWithWaitBox(QStringLiteral("Чтение таблицы треков…"), [this, &tracks, &linkError] {
         try {
             tracks = m_link.ReadTrackTable();
         } catch (const MCommunication::LLDevException& error) {
-            linkError = QString::fromStdString(MCommunication::ErrorText(error));
+            linkError = DescribeLinkFailure(error);
             tracks.clear();
         } catch (const std::exception& error) {
-            linkError = QString::fromLocal8Bit(error.what());
+            linkError = LinkFailure{error.what(), false};
             tracks.clear();
         }
     });
-    if (linkError) {
-        m_ui.ShowMessage(*linkError, UserInterface::Icon::Error);
+    if (linkError && ShowLinkError(*linkError)) {
+        return;  // the line is lost: that one box says it
     }
     if (tracks.empty()) {
         m_ui.ShowMessage(QStringLiteral("Не удалось получить информацию о треках"),
@@ -274,7 +280,9 @@ void CTrackDlg::OnGetTrack() {
     if (rows.empty()) {
         return;
     }
-    const QString path = m_ui.GetSaveFileName(kKmlFilter, QStringLiteral("kml"));
+    const QString path =
+        m_ui.GetSaveFileName(kKmlFilter, QStringLiteral("kml"),
+                             QString::fromStdString(TrackFileName(m_link.m_tracks, rows)));
     if (path.isEmpty()) {
         return;
     }
@@ -293,22 +301,52 @@ void CTrackDlg::OnGetTrack() {
     CTrackProgressDlg progress(m_link, rows, m_ui, this);
     progress.exec();
     const TrackDownloadResult& result = progress.Result();
-    if (progress.LinkError()) {
-        m_ui.ShowMessage(*progress.LinkError(), UserInterface::Icon::Error);
+    const std::optional<LinkFailure> failure = progress.LinkError();
+    const bool lineLost = failure && failure->lineLost;
+    if (failure && !lineLost) {
+        ShowLinkError(*failure);
     }
     const TrackSaveOutcome outcome = SaveDownloadedTracks(m_link.m_tracks, result, file);
+    const bool written = outcome.result == KmlWriteResult::Written;
     // Only the rows of the tracks in the file stay grey.
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const bool kept =
-            outcome.result == KmlWriteResult::Written &&
+            written &&
             std::find(result.saved.begin(), result.saved.end(), rows[i]) != result.saved.end();
         if (!kept) {
             m_list->SetItemData(static_cast<int>(rows[i]), colours[i]);
         }
     }
-    m_ui.ShowMessage(QString::fromStdString(SaveOutcomeText(outcome, file)),
-                     outcome.result == KmlWriteResult::Written ? UserInterface::Icon::Information
-                                                               : UserInterface::Icon::Error);
+    const QString outcomeText = QString::fromStdString(SaveOutcomeText(outcome, file));
+    if (lineLost) {
+        // One box: the line has gone, and what of the download was kept.
+        emit LineLost();
+        QString text = QString::fromStdString(LineLostText(failure->text));
+        if (written) {
+            text += QStringLiteral("\n\n") + outcomeText;
+        }
+        m_ui.ShowMessage(text, UserInterface::Icon::Error);
+    } else {
+        m_ui.ShowMessage(outcomeText, written ? UserInterface::Icon::Information
+                                              : UserInterface::Icon::Error);
+    }
+    if (written) {
+        std::vector<TrackEntry> saved;
+        for (const uint32_t index : result.saved) {
+            saved.push_back(m_link.m_tracks[index]);
+        }
+        CFlightPreviewDlg::ShowFor(this, saved);
+    }
+}
+
+void CTrackDlg::OnPreview() {
+    std::vector<TrackEntry> chosen;
+    for (const uint32_t row : m_list->GetSelectedRows()) {
+        if (row < m_link.m_tracks.size()) {
+            chosen.push_back(m_link.m_tracks[row]);
+        }
+    }
+    CFlightPreviewDlg::ShowFor(this, chosen);
 }
 
 void CTrackDlg::OnClearMemory() {

@@ -46,6 +46,8 @@ public slots:
     void OnGetTable();
     void OnGetTrack();
     void OnClearMemory();
+    // The flight preview of the selected rows that were downloaded.
+    void OnPreview();
 
 private:
     void ExchangeToControls();

@@ -13,7 +13,7 @@
 #include <future>
 #include <memory>
 
-#include "app/UserInterface.h"
+#include "controls/UserInterface.h"
 #include "link/DeviceException.h"
 #include "link/DeviceLink.h"
 
@@ -119,11 +119,11 @@ bool CTrackProgressDlg::KeepDamagedTrack(uint32_t) {
     return future.get();
 }
 
-std::optional<QString> CTrackProgressDlg::LinkError() const {
+std::optional<LinkFailure> CTrackProgressDlg::LinkError() const {
     if (m_result.error.empty()) {
         return std::nullopt;
     }
-    return QString::fromStdString(m_result.error);
+    return LinkFailure{m_result.error, m_result.lineLost};
 }
 
 QString CTrackProgressDlg::SummaryText() const {

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "link/LinkFailure.h"
 #include "tracks/TrackDownload.h"
 
 class DeviceLink;
@@ -32,8 +33,8 @@ public:
 
     // The result, read once the dialog has ended.
     const TrackDownloadResult& Result() const { return m_result; }
-    // The text of a link error that ended the session.
-    std::optional<QString> LinkError() const;
+    // The link error that ended the session.
+    std::optional<LinkFailure> LinkError() const;
 
     // Overall share of the points handled (0..1), and the figures as text.
     double OverallFraction() const { return m_session.OverallFraction(); }

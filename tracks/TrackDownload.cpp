@@ -8,6 +8,7 @@
 
 #include "link/DeviceException.h"
 #include "link/DeviceLink.h"
+#include "link/LinkFailure.h"
 #include "link/OutputFile.h"
 #include "tracks/TrackKml.h"
 
@@ -81,7 +82,9 @@ TrackDownloadResult TrackDownload::Run(TrackDownloadObserver& observer) {
             observer.OnTrackEnded(k + 1, n);
         }
     } catch (const MCommunication::LLDevException& e) {
-        result.error = MCommunication::ErrorText(e);
+        const LinkFailure failure = DescribeLinkFailure(e);
+        result.error = failure.text;
+        result.lineLost = failure.lineLost;
     } catch (const std::exception& e) {
         result.error = e.what();
     }

@@ -33,6 +33,7 @@ struct TrackDownloadResult {
     std::vector<uint32_t> notReceived;  // not transferred or cut off (stop, link error)
     bool stopped = false;               // a stop was asked for before the end
     std::string error;                  // the link error that ended the session, or empty
+    bool lineLost = false;              // that error says the device or its adapter has gone
 
     // Every chosen track is among the saved ones.
     bool Complete() const { return dropped.empty() && notReceived.empty() && error.empty(); }

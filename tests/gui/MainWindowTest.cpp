@@ -3,19 +3,22 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
 #include <QTabBar>
+#include <QTemporaryDir>
+#include <QTest>
 #include <cerrno>
 #include <chrono>
 
 #include "app/CPelnoraDlg.h"
 #include "app/CTerminalDlg.h"
-#include "app/Settings.h"
 #include "controls/CLabel.h"
 #include "controls/CMyTabCtrl.h"
+#include "controls/Settings.h"
 #include "link/DeviceException.h"
 #include "marks_route/CAnemometerDlg.h"
 #include "marks_route/CUtcTimeDlg.h"
@@ -91,38 +94,11 @@ TEST_F(MainWindowTest, ValuesSurviveCloseAndNewStart) {
     EXPECT_TRUE(m_ui.Messages().empty());
 }
 
-TEST_F(MainWindowTest, OkAndCancelKeepTheWindowValuesButPagesWriteTheirs) {
-    WriteSettingString("Comport", "Name", "/dev/ttyS3");
-    WriteSettingString("Comport", "Baud rate", "4800");
-    WriteSettingInt("", "Tab select", 2);
-    for (int result : {QDialog::Accepted, QDialog::Rejected}) {
-        {
-            CPelnoraDlg w(&m_ui);
-            w.show();
-            w.PortBox()->setEditText("/dev/ttyUSB9");
-            w.SpeedBox()->setCurrentText("57600");
-            w.Tabs()->SetCurFocus(5);
-            Utc(w)->HoursField()->setText(result == QDialog::Accepted ? "7" : "8");
-            w.done(result);
-        }
-        EXPECT_EQ(ReadSettingString("Comport", "Name", ""), "/dev/ttyS3");
-        EXPECT_EQ(ReadSettingString("Comport", "Baud rate", ""), "4800");
-        EXPECT_EQ(ReadSettingInt("", "Tab select", -1), 2);
-        EXPECT_EQ(ReadSettingInt("UTC Time", "Hour", -1), result == QDialog::Accepted ? 7 : 8);
-    }
-}
-
-TEST_F(MainWindowTest, EnterOutsideAButtonIsOkAndEscapeIsCancel) {
-    WriteSettingString("Comport", "Name", "/dev/ttyS3");
+TEST_F(MainWindowTest, TitleIsTheProgramAndSaysWhenSimulated) {
     CPelnoraDlg w(&m_ui);
-    w.show();
-    w.PortBox()->setEditText("/dev/ttyUSB9");
-    Utc(w)->HoursField()->setFocus();
-    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-    QApplication::sendEvent(&w, &enter);
-    EXPECT_EQ(w.result(), QDialog::Accepted);
-    EXPECT_FALSE(w.isVisible());
-    EXPECT_EQ(ReadSettingString("Comport", "Name", ""), "/dev/ttyS3");
+    EXPECT_EQ(w.windowTitle(), "Pelnora");
+    w.SetSimulatedPort("/dev/pts/77");
+    EXPECT_EQ(w.windowTitle(), "Pelnora — симулятор");
 }
 
 TEST_F(MainWindowTest, StoredTextsAndIndicesAreRestoredOrFallBack) {
@@ -214,6 +190,83 @@ TEST_F(ConnectTest, CapabilityTwoEnablesTheAnemometerAndDisconnectEmptiesTheLog)
 
     w.ConnectButton()->click();  // again: only the new exchange is shown
     EXPECT_EQ(w.TerminalPage()->DisplayText(), "> 33 \n< 02 \n");
+}
+
+TEST_F(ConnectTest, EnterAndEscapeNeitherEndTheWindowNorSendAByte) {
+    StartDevice();
+    CPelnoraDlg w(&m_ui);
+    w.show();
+    w.PortBox()->setEditText(m_path);
+    w.SpeedBox()->setCurrentText("57600");
+    w.ConnectButton()->click();
+    ASSERT_EQ(w.ConnectButton()->text(), "Отключиться");
+    w.Tabs()->SetCurFocus(CMyTabCtrl::kUtcPage);
+    Utc(w)->HoursField()->setText("5");
+    const std::size_t chunks = w.TerminalPage()->Log().Chunks().size();
+    const std::size_t commands = m_sim.Received().commands.size();
+    QWidget* targets[] = {Utc(w)->HoursField(), Utc(w)->MinutesField(), w.Tabs()->TabBar(),
+                          w.SpeedBox(), &w};
+    for (QWidget* target : targets) {
+        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+            target->setFocus();
+            QTest::keyClick(target, key,
+                            key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+            EXPECT_TRUE(w.isVisible()) << target->metaObject()->className() << " " << key;
+            EXPECT_EQ(w.result(), 0);
+        }
+    }
+    w.accept();  // the dialog's own OK and Cancel commands
+    w.reject();
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(w.TerminalPage()->Log().Chunks().size(), chunks);
+    EXPECT_EQ(m_sim.Received().commands.size(), commands);
+    EXPECT_TRUE(m_ui.Messages().empty());
+
+    // Only the close command ends it, and it stores the window's values.
+    w.close();
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_EQ(ReadSettingString("Comport", "Name", ""), m_path);
+    EXPECT_EQ(ReadSettingString("Comport", "Baud rate", ""), "57600");
+    EXPECT_EQ(ReadSettingInt("", "Tab select", -1), int(CMyTabCtrl::kUtcPage));
+}
+
+TEST_F(ConnectTest, PortAndSpeedAreLockedWhileConnected) {
+    StartDevice();
+    CPelnoraDlg w(&m_ui);
+    w.PortBox()->setEditText(m_path);
+    EXPECT_TRUE(w.PortBox()->isEnabled());
+    w.ConnectButton()->click();
+    EXPECT_FALSE(w.PortBox()->isEnabled());
+    EXPECT_FALSE(w.SpeedBox()->isEnabled());
+    EXPECT_EQ(w.PortBox()->toolTip(), m_path);
+    w.ConnectButton()->click();
+    EXPECT_TRUE(w.PortBox()->isEnabled());
+    EXPECT_TRUE(w.SpeedBox()->isEnabled());
+}
+
+TEST_F(ConnectTest, PathThatIsNoTerminalIsSaidSoAndLeftClosed) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString file = dir.filePath("plain");
+    {
+        QFile plain(file);
+        ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+        plain.write("data");
+    }
+    for (const QString& path : {file, dir.path()}) {
+        m_ui.Reset();
+        CPelnoraDlg w(&m_ui);
+        w.PortBox()->setEditText(path);
+        w.ConnectButton()->click();
+        ASSERT_EQ(m_ui.Messages().size(), 1u) << path.toStdString();
+        EXPECT_TRUE(m_ui.Messages()[0].text.startsWith("Это не последовательный порт: "))
+            << m_ui.Messages()[0].text.toStdString();
+        EXPECT_GT(m_ui.Messages()[0].text.size(), QString("Это не последовательный порт: ").size());
+        EXPECT_EQ(m_ui.Messages()[0].icon, UserInterface::Icon::Error);
+        EXPECT_FALSE(w.ConnectButton()->isChecked());
+        EXPECT_FALSE(w.Link().m_port.IsOpen());
+        EXPECT_TRUE(w.PortBox()->isEnabled());
+    }
 }
 
 TEST_F(ConnectTest, OtherCapabilityShowsTheNoticeAndDisablesTheButton) {

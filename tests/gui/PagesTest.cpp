@@ -8,8 +8,10 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <functional>
 
 #include "app/CPelnoraDlg.h"
+#include "controls/CMyListCtrl.h"
 #include "controls/CMyTabCtrl.h"
 #include "link/DataFormats.h"
 #include "marks_route/CAnemometerDlg.h"
@@ -19,6 +21,7 @@
 #include "sim/DeviceSimulator.h"
 #include "support/FakeUserInterface.h"
 #include "support/GuiTestApp.h"
+#include "tracks/CTrackDlg.h"
 
 namespace {
 
@@ -338,6 +341,89 @@ TEST_F(PagesTest, RouteRefusalsSendNothing) {
     EXPECT_TRUE(m_ui.Messages().empty());
     QTest::qWait(50);
     EXPECT_TRUE(Commands().empty());
+}
+
+// ---- A lost line ----
+
+// Whatever page's command meets the hung-up line, the window closes the port, shows itself
+// disconnected, and the user gets one box saying the line is lost.
+TEST_F(PagesTest, LostLineDisconnectsAndSaysSoOnce) {
+    const QString route =
+        WriteFile("route.kml", RouteKml("<Placemark><name>A1</name><Point><coordinates>37.6,55.7"
+                                        "</coordinates></Point></Placemark>"));
+    const QString marks = m_dir.filePath("marks.kml");
+    struct Case {
+        const char* what;
+        std::function<void()> act;
+    };
+    const Case cases[] = {
+        {"utc", [&] { PageAt<CUtcTimeDlg>(CMyTabCtrl::kUtcPage)->SendButton()->click(); }},
+        {"anemometer",
+         [&] {
+             auto* page = PageAt<CAnemometerDlg>(CMyTabCtrl::kAnemometerPage);
+             page->ReferenceField()->setText("100");
+             page->OnboardField()->setText("100");
+             page->SendButton()->click();
+         }},
+        {"marks",
+         [&] {
+             m_ui.QueueFile(marks);
+             PageAt<CPocketlogDlg>(CMyTabCtrl::kMarksPage)->GetButton()->click();
+         }},
+        {"route",
+         [&] {
+             m_ui.QueueFile(route);
+             PageAt<CRouteDlg>(CMyTabCtrl::kRoutePage)->SendButton()->click();
+         }},
+        {"track table", [&] { PageAt<CTrackDlg>(CMyTabCtrl::kTrackPage)->OnGetTable(); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        m_sim.Stop();
+        Connect();
+        ASSERT_TRUE(m_window.AnemometerPage()->SendButton()->isEnabled());
+        m_sim.Stop();  // the adapter is pulled
+        c.act();
+        ASSERT_EQ(m_ui.Messages().size(), 1u);
+        EXPECT_TRUE(m_ui.Messages()[0].text.startsWith("Связь с прибором потеряна: "))
+            << m_ui.Messages()[0].text.toStdString();
+        EXPECT_TRUE(m_ui.Messages()[0].text.endsWith("Input/output error"))
+            << m_ui.Messages()[0].text.toStdString();
+        EXPECT_EQ(m_ui.Messages()[0].icon, Icon::Error);
+        EXPECT_FALSE(m_window.Link().m_port.IsOpen());
+        EXPECT_FALSE(m_window.ConnectButton()->isChecked());
+        EXPECT_EQ(m_window.ConnectButton()->text(), "Подключиться");
+        EXPECT_FALSE(m_window.AnemometerPage()->SendButton()->isEnabled());
+        EXPECT_TRUE(m_window.PortBox()->isEnabled());
+        EXPECT_FALSE(QFile::exists(marks));
+    }
+}
+
+TEST_F(PagesTest, LostLineDuringADownloadKeepsTheTracksThatArrived) {
+    m_sim.SetTracks(
+        {sim::DeviceSimulator::MakeBigTrack(50), sim::DeviceSimulator::MakeBigTrack(400)});
+    Connect();
+    auto* page = PageAt<CTrackDlg>(CMyTabCtrl::kTrackPage);
+    page->OnGetTable();
+    ASSERT_EQ(page->List()->GetItemCount(), 2);
+    m_ui.Reset();
+    sim::SimFaults faults;
+    faults.hangupAfterBytes = 50 * 32 + 34 + 100 * 32;  // the first track, part of the second
+    m_sim.SetFaults(faults);
+    page->List()->SetRowSelected(0, true);
+    page->List()->SetRowSelected(1, true);
+    const QString path = m_dir.filePath("tracks.kml");
+    m_ui.QueueFile(path);
+    m_ui.SetDefaultAnswer(false);
+    page->OnGetTrack();
+    ASSERT_EQ(m_ui.Messages().size(), 1u);
+    EXPECT_TRUE(m_ui.Messages()[0].text.startsWith("Связь с прибором потеряна: "))
+        << m_ui.Messages()[0].text.toStdString();
+    EXPECT_FALSE(m_window.Link().m_port.IsOpen());
+    EXPECT_EQ(m_window.ConnectButton()->text(), "Подключиться");
+    QFile kml(path);
+    ASSERT_TRUE(kml.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kml.readAll().count("<LineString>"), 1);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// Renders every page of the main window and the About box to PNG files, connected to the
-// built-in simulator: pelnora-shots-app FOLDER
+// Renders every page of the main window, the About box, the flight preview, the port list, a
+// question in Russian and a lost line to PNG files, against the built-in simulator:
+// pelnora-shots-app FOLDER
 
 #include <QApplication>
 #include <QDir>
@@ -10,14 +11,23 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QMessageBox>
+
 #include "app/CAboutDlg.h"
 #include "app/CPelnoraDlg.h"
+#include "app/CTerminalDlg.h"
+#include "app/Translation.h"
+#include "controls/CMyListCtrl.h"
 #include "controls/CMyTabCtrl.h"
 #include "link/DataFormats.h"
 #include "marks_route/CAnemometerDlg.h"
 #include "marks_route/CUtcTimeDlg.h"
 #include "sim/DeviceSimulator.h"
 #include "support/FakeUserInterface.h"
+#include "tracks/CFlightPreviewDlg.h"
+#include "tracks/CTrackDlg.h"
 
 namespace {
 
@@ -32,6 +42,19 @@ bool Save(QWidget* widget, const QDir& folder, const QString& name) {
     return true;
 }
 
+// The message box the user would have seen, shown without waiting for an answer.
+bool SaveBox(QWidget* parent, const QString& text, QMessageBox::Icon icon,
+             QMessageBox::StandardButtons buttons, const QDir& folder, const QString& name) {
+    QMessageBox box(icon, QStringLiteral("Pelnora"), text, buttons, parent);
+    box.show();
+    if (!QTest::qWaitForWindowExposed(&box)) {
+        return false;
+    }
+    const bool ok = Save(&box, folder, name);
+    box.close();
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -40,7 +63,7 @@ int main(int argc, char** argv) {
         setenv("XDG_CONFIG_HOME", qPrintable(settings.path()), 1);
     }
     QApplication app(argc, argv);
-    QGuiApplication::setApplicationDisplayName("Pelnora");
+    InstallQtTranslation(app);
     if (argc < 2) {
         std::fprintf(stderr, "usage: pelnora-shots-app FOLDER\n");
         return 2;
@@ -86,6 +109,60 @@ int main(int argc, char** argv) {
         ok = Save(&about, folder, "about") && ok;
     }
     about.close();
+
+    // The terminal at 12 bytes a line, after the track table.
+    window.TerminalPage()->BytesPerLineBox()->setCurrentText("12");
+    auto* track = static_cast<CTrackDlg*>(window.Tabs()->Page(CMyTabCtrl::kTrackPage));
+    track->OnGetTable();
+    window.Tabs()->SetCurFocus(CMyTabCtrl::kTerminalPage);
+    ok = Save(&window, folder, "main-5-terminal-12") && ok;
+
+    // A downloaded track previewed, in both colourings.
+    QTemporaryDir files;
+    track->List()->SetRowSelected(0, true);
+    ui.QueueFile(files.filePath("track.kml"));
+    track->OnGetTrack();
+    if (auto* preview = track->findChild<CFlightPreviewDlg*>()) {
+        if (QTest::qWaitForWindowExposed(preview)) {
+            ok = Save(preview, folder, "preview-altitude") && ok;
+            preview->SetColouring(CFlightPreviewDlg::Colouring::VerticalSpeed);
+            ok = Save(preview, folder, "preview-climb") && ok;
+        }
+        preview->close();
+    } else {
+        std::fprintf(stderr, "no preview after the download\n");
+        ok = false;
+    }
+
+    // Qt's own question, in Russian.
+    ok = SaveBox(&window,
+                 QStringLiteral("Все треки, записанные в приборе, будут удалены без "
+                                "возможности восстановления.\nОчистить память треков?"),
+                 QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No, folder, "question-ru") &&
+         ok;
+
+    // The port box with a long by-id name, and its list open.
+    window.ConnectButton()->click();  // disconnect
+    window.Tabs()->SetCurFocus(CMyTabCtrl::kUtcPage);
+    window.PortBox()->setEditText(
+        QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"));
+    ok = Save(&window, folder, "main-port-long") && ok;
+    window.PortBox()->showPopup();
+    QApplication::processEvents();
+    ok = Save(window.PortBox()->view()->window(), folder, "port-list") && ok;
+    window.PortBox()->hidePopup();
+
+    // The line lost under a command.
+    window.SetSimulatedPort(path);
     window.ConnectButton()->click();
+    ui.Reset();
+    device.Stop();
+    utc->SendButton()->click();
+    ok = Save(&window, folder, "main-lost-line") && ok;
+    if (!ui.Messages().empty()) {
+        ok = SaveBox(&window, ui.Messages()[0].text, QMessageBox::Critical, QMessageBox::Ok, folder,
+                     "lost-line-message") &&
+             ok;
+    }
     return ok ? 0 : 1;
 }

@@ -5,7 +5,7 @@
 #include <deque>
 #include <vector>
 
-#include "app/UserInterface.h"
+#include "controls/UserInterface.h"
 
 // Answers questions and file dialogs from queues; remembers what it was shown.
 class FakeUserInterface : public UserInterface {
@@ -18,6 +18,7 @@ public:
         bool save;
         QString filter;
         QString defaultSuffix;
+        QString suggestedName;
     };
 
     void ShowMessage(const QString& text, Icon icon) override {
@@ -32,12 +33,13 @@ public:
         m_answers.pop_front();
         return answer;
     }
-    QString GetSaveFileName(const QString& filter, const QString& defaultSuffix) override {
-        m_fileRequests.push_back({true, filter, defaultSuffix});
+    QString GetSaveFileName(const QString& filter, const QString& defaultSuffix,
+                            const QString& suggestedName = QString()) override {
+        m_fileRequests.push_back({true, filter, defaultSuffix, suggestedName});
         return NextFile();
     }
     QString GetOpenFileName(const QString& filter, const QString& defaultSuffix) override {
-        m_fileRequests.push_back({false, filter, defaultSuffix});
+        m_fileRequests.push_back({false, filter, defaultSuffix, QString()});
         return NextFile();
     }
 

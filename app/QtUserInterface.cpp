@@ -1,9 +1,16 @@
-#include "app/UserInterface.h"
+#include "app/QtUserInterface.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 
+#include "controls/Settings.h"
+
 namespace {
+
+const QString kFileSection = QStringLiteral("Files");
+const QString kFolderValue = QStringLiteral("Last folder");
 
 QMessageBox::Icon BoxIcon(UserInterface::Icon icon) {
     switch (icon) {
@@ -21,18 +28,29 @@ QMessageBox::Icon BoxIcon(UserInterface::Icon icon) {
     return QMessageBox::NoIcon;
 }
 
+// The folder the last file dialog ended in, while it still exists; else the home folder.
+QString LastFolder() {
+    const QString stored = ReadSettingString(kFileSection, kFolderValue, QString());
+    return !stored.isEmpty() && QFileInfo(stored).isDir() ? stored : QDir::homePath();
+}
+
 QString RunFileDialog(QWidget* parent, QFileDialog::AcceptMode mode, const QString& filter,
-                      const QString& defaultSuffix) {
-    QFileDialog dialog(parent, kProgramName);
+                      const QString& defaultSuffix, const QString& suggestedName) {
+    QFileDialog dialog(parent, kProgramName, LastFolder());
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
                                                        : QFileDialog::AnyFile);
     dialog.setNameFilter(filter);
     dialog.setDefaultSuffix(defaultSuffix);
+    if (!suggestedName.isEmpty()) {
+        dialog.selectFile(suggestedName);
+    }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return {};
     }
-    return dialog.selectedFiles().constFirst();
+    const QString chosen = dialog.selectedFiles().constFirst();
+    WriteSettingString(kFileSection, kFolderValue, QFileInfo(chosen).absolutePath());
+    return chosen;
 }
 
 }  // namespace
@@ -48,10 +66,11 @@ bool QtUserInterface::AskYesNo(const QString& text, Icon icon) {
     return box.exec() == QMessageBox::Yes;
 }
 
-QString QtUserInterface::GetSaveFileName(const QString& filter, const QString& defaultSuffix) {
-    return RunFileDialog(m_parent, QFileDialog::AcceptSave, filter, defaultSuffix);
+QString QtUserInterface::GetSaveFileName(const QString& filter, const QString& defaultSuffix,
+                                         const QString& suggestedName) {
+    return RunFileDialog(m_parent, QFileDialog::AcceptSave, filter, defaultSuffix, suggestedName);
 }
 
 QString QtUserInterface::GetOpenFileName(const QString& filter, const QString& defaultSuffix) {
-    return RunFileDialog(m_parent, QFileDialog::AcceptOpen, filter, defaultSuffix);
+    return RunFileDialog(m_parent, QFileDialog::AcceptOpen, filter, defaultSuffix, QString());
 }
