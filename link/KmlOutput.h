@@ -1,5 +1,5 @@
 #pragma once
-// Shared pieces of the KML writers: numbers, escaping, titles, atomic file writes.
+// Shared pieces of the KML writers: numbers, escaping, titles, file writes with CR LF.
 
 #include <functional>
 #include <string>
@@ -11,8 +11,9 @@ std::string EscapeXml(const std::string& text);
 // The file name without its directory, extension kept.
 std::string FileTitle(const std::string& path);
 
-// Writes text to path with every LF turned into CR LF, through a temporary file in the
-// same folder renamed over the target; on failure the old file stays and error says why.
+// Writes text to path with every LF turned into CR LF, through WriteOutputFile (a regular file
+// replaced atomically, anything else written into); on failure the old file stays and error
+// says why.
 bool WriteFileAtomically(const std::string& path, const std::string& text, std::string* error);
 // The same for a text made in pieces: fill hands each piece to write, which returns false once
 // writing has failed (fill then stops and returns false). No whole copy of the text is needed.

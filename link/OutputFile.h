@@ -19,9 +19,15 @@ bool CheckOutputPath(const std::string& path, uint64_t bytesNeeded, std::string*
 // file, or a link to one, is replaced atomically in the target's folder keeping its mode (and
 // owner and group where the process may set them); anything else is written into in one
 // stream; "-" is standard output. On failure the old file stays and error says why.
+// A file with further hard links is replaced like any other: the other names keep the earlier
+// contents (a failed or partial write can never reach them).
 bool WriteOutputFile(const std::string& path,
                      const std::function<bool(const OutputPieceWriter& write)>& fill,
                      std::string* error);
+
+// Async-signal-safe: removes the temporary file of a replacement under way, for a process that
+// is about to end on a signal. Nothing happens when no write is under way.
+void RemoveOutputTemporary();
 
 // The name an incomplete result is written under, beside path: "-неполный" before the
 // extension ("tracks.kml" → "tracks-неполный.kml").

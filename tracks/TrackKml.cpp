@@ -124,7 +124,7 @@ std::string FormatTrackTime(const TrackEntry& entry) {
 namespace {
 
 // The whole document onto out; with spill, handed on in pieces of about kPieceBytes.
-bool BuildTrackKmlInto(const std::vector<TrackEntry>& tracks, const std::string& title,
+bool BuildTrackKmlInto(const std::vector<const TrackEntry*>& tracks, const std::string& title,
                        std::string& out, const Spill& spill) {
     out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     out += "<kml xmlns=\"http://earth.google.com/kml/2.2\">\n<Document>\n";
@@ -136,23 +136,45 @@ bool BuildTrackKmlInto(const std::vector<TrackEntry>& tracks, const std::string&
         "</LineStyle><PolyStyle><color>7fffff55</color><outline>0</outline></PolyStyle>"
         "</Style>\n";
     out += "<Folder>\n\t<name>";
-    std::string day = tracks.empty() ? std::string() : FormatTrackDate(tracks.front());
+    std::string day = tracks.empty() ? std::string() : FormatTrackDate(*tracks.front());
     out += day;
     out += "</name>\n";
-    for (const TrackEntry& track : tracks) {
-        const std::string date = FormatTrackDate(track);
+    for (const TrackEntry* track : tracks) {
+        const std::string date = FormatTrackDate(*track);
         if (date != day) {
             out += "</Folder>\n<Folder>\n\t<name>";
             out += date;
             out += "</name>\n";
             day = date;
         }
-        if (!AppendTrack(out, track, spill)) {
+        if (!AppendTrack(out, *track, spill)) {
             return false;
         }
     }
     out += "</Folder>\n</Document>\n</kml>\n";
     return true;
+}
+
+std::vector<const TrackEntry*> Pointers(const std::vector<TrackEntry>& tracks) {
+    std::vector<const TrackEntry*> pointers;
+    pointers.reserve(tracks.size());
+    for (const TrackEntry& track : tracks) {
+        pointers.push_back(&track);
+    }
+    return pointers;
+}
+
+// Text of one track of the given points, with CR LF counted, for the size estimate.
+uint64_t TrackTextBytes(std::size_t points) {
+    TrackEntry track;
+    track.record = {5, 3, 13, 9, 7, 0, 0, 0, 1, 2, 0, 1};
+    // A point as a flight gives it: 55°45.3500' 37°37.0400', 1234 m, 123, 2.5 down, 130.
+    const TrackPoint point{
+        {55, 45, 0x0D, 0xAC, 37, 37, 0x01, 0x70, 0, 0, 0, 0, 123, 0x04, 0xD2, 0x00, 2, 5, 0, 130}};
+    track.points.assign(points, point);
+    std::string out;
+    AppendTrack(out, track, nullptr);
+    return out.size() + static_cast<uint64_t>(std::count(out.begin(), out.end(), '\n'));
 }
 
 }  // namespace
@@ -165,17 +187,24 @@ std::string BuildTrackKml(const std::vector<TrackEntry>& tracks, const std::stri
         points += track.points.size();
     }
     out.reserve(4096 + tracks.size() * 1024 + points * 720);
-    BuildTrackKmlInto(tracks, title, out, nullptr);
+    BuildTrackKmlInto(Pointers(tracks), title, out, nullptr);
     return out;
 }
 
 KmlWriteResult WriteTrackKml(const std::vector<TrackEntry>& tracks, const std::string& path,
                              std::string* error) {
+    return WriteTrackKmlFrom(Pointers(tracks), path, error);
+}
+
+KmlWriteResult WriteTrackKmlFrom(const std::vector<const TrackEntry*>& tracks,
+                                 const std::string& path, std::string* error) {
     if (tracks.empty()) {
         return KmlWriteResult::NothingToWrite;
     }
-    std::vector<TrackEntry> sorted = tracks;
-    std::sort(sorted.begin(), sorted.end(), TrackStartsBefore);
+    // The order is sorted, never the tracks: no copy of their points is made.
+    std::vector<const TrackEntry*> sorted = tracks;
+    std::sort(sorted.begin(), sorted.end(),
+              [](const TrackEntry* a, const TrackEntry* b) { return TrackStartsBefore(*a, *b); });
     std::string title = FileTitle(path);
     if (title.empty()) {
         title = path;
@@ -195,4 +224,17 @@ KmlWriteResult WriteTrackKml(const std::vector<TrackEntry>& tracks, const std::s
         return KmlWriteResult::Failed;
     }
     return KmlWriteResult::Written;
+}
+
+uint64_t EstimateTrackKmlBytes(const std::vector<uint32_t>& pointCounts) {
+    static const uint64_t perPoint = TrackTextBytes(1) - TrackTextBytes(0);
+    static const uint64_t perTrack = TrackTextBytes(0);
+    // Header, style, the day folders' tags and the title.
+    constexpr uint64_t kDocumentBytes = 1024;
+    constexpr uint64_t kDayFolderBytes = 40;
+    uint64_t bytes = kDocumentBytes;
+    for (const uint32_t points : pointCounts) {
+        bytes += perTrack + kDayFolderBytes + perPoint * points;
+    }
+    return bytes;
 }

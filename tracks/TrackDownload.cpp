@@ -1,0 +1,200 @@
+#include "tracks/TrackDownload.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+
+#include "link/DeviceException.h"
+#include "link/DeviceLink.h"
+#include "link/OutputFile.h"
+#include "tracks/TrackKml.h"
+
+namespace {
+
+// The link's cut-off flag for the transfer under way, where the link has one.
+template <class Link>
+void SetLinkCancel(Link& link, bool cancel) {
+    if constexpr (requires { link.m_cancel.store(cancel); }) {
+        link.m_cancel.store(cancel);
+    }
+}
+
+// The Russian noun form for a count: 1 трек, 2 трека, 5 треков (11..14 треков).
+const char* TrackWord(std::size_t count) {
+    const std::size_t lastTwo = count % 100;
+    const std::size_t last = count % 10;
+    if (lastTwo >= 11 && lastTwo <= 14) {
+        return "треков";
+    }
+    if (last == 1) {
+        return "трек";
+    }
+    if (last >= 2 && last <= 4) {
+        return "трека";
+    }
+    return "треков";
+}
+
+}  // namespace
+
+TrackDownload::TrackDownload(DeviceLink& link, std::vector<uint32_t> indices)
+    : m_link(link), m_indices(std::move(indices)) {
+    // Point counts as the table gives them; the session never changes the records.
+    for (const uint32_t index : m_indices) {
+        const uint64_t points =
+            index < m_link.m_tracks.size() ? m_link.m_tracks[index].PointCount() : 0;
+        m_weights.push_back(points + 1);
+        m_totalWeight += points + 1;
+    }
+}
+
+TrackDownloadResult TrackDownload::Run(TrackDownloadObserver& observer) {
+    TrackDownloadResult result;
+    if (m_running.exchange(true) || m_finished.load()) {
+        result.error = "download session already run";
+        return result;
+    }
+    SetLinkCancel(m_link, m_stop.load());
+    const std::size_t n = m_indices.size();
+    std::size_t k = 0;
+    try {
+        for (; k < n && !m_stop.load(); ++k) {
+            const uint32_t index = m_indices[k];
+            m_current.store(k + 1);
+            observer.OnTrackStarted(k + 1, n);
+            m_progressAtStart.store(m_link.m_progress.load());
+            m_transferring.store(true);
+            // Only the verdict is taken here; the points stay in the link's table.
+            const bool whole = m_link.DownloadTrack(index).checksumOk;
+            m_transferring.store(false);
+            if (whole) {
+                result.saved.push_back(index);
+            } else if (m_stop.load()) {
+                // Cut off by the stop: what came is not a track.
+                result.notReceived.push_back(index);
+            } else if (observer.KeepDamagedTrack(index)) {
+                result.saved.push_back(index);
+            } else {
+                result.dropped.push_back(index);
+            }
+            m_doneWeight.fetch_add(m_weights[k]);
+            observer.OnTrackEnded(k + 1, n);
+        }
+    } catch (const MCommunication::LLDevException& e) {
+        result.error = MCommunication::ErrorText(e);
+    } catch (const std::exception& e) {
+        result.error = e.what();
+    }
+    m_transferring.store(false);
+    // The track under way when the session ended, and every one after it.
+    for (; k < n; ++k) {
+        result.notReceived.push_back(m_indices[k]);
+    }
+    result.stopped = m_stop.load();
+    SetLinkCancel(m_link, false);
+    m_running.store(false);
+    m_finished.store(true, std::memory_order_release);
+    return result;
+}
+
+void TrackDownload::RequestStop() {
+    m_stop.store(true);
+    if (m_running.load()) {
+        SetLinkCancel(m_link, true);
+    }
+}
+
+double TrackDownload::OverallFraction() const {
+    if (m_totalWeight == 0 || Finished()) {
+        return 1.0;
+    }
+    double current = m_link.m_progress.load();
+    if (!std::isfinite(current)) {
+        current = 0.0;
+    }
+    current = std::clamp(current, 0.0, 1.0);
+    const std::size_t k = m_current.load();
+    const uint64_t done = m_doneWeight.load();
+    // The link's fraction is not reset between tracks: it counts only once the current track
+    // has moved it.
+    double partial = 0.0;
+    if (m_transferring.load() && k >= 1 && k <= m_weights.size() &&
+        current != m_progressAtStart.load()) {
+        partial = current * static_cast<double>(m_weights[k - 1] - 1);
+    }
+    return std::clamp((static_cast<double>(done) + partial) / static_cast<double>(m_totalWeight),
+                      0.0, 1.0);
+}
+
+std::vector<const TrackEntry*> SelectTracks(const std::vector<TrackEntry>& table,
+                                            const std::vector<uint32_t>& indices) {
+    std::vector<const TrackEntry*> tracks;
+    tracks.reserve(indices.size());
+    for (const uint32_t index : indices) {
+        if (index < table.size()) {
+            tracks.push_back(&table[index]);
+        }
+    }
+    return tracks;
+}
+
+bool CheckTrackOutput(const std::string& path, const std::vector<TrackEntry>& table,
+                      const std::vector<uint32_t>& indices, std::string* error) {
+    std::vector<uint32_t> counts;
+    counts.reserve(indices.size());
+    for (const uint32_t index : indices) {
+        counts.push_back(index < table.size() ? table[index].PointCount() : 0);
+    }
+    return CheckOutputPath(path, EstimateTrackKmlBytes(counts), error);
+}
+
+std::string TrackOutputPath(const std::string& path, bool complete) {
+    if (complete || path == "-") {
+        return path;
+    }
+    struct stat info {};
+    // stat follows a link: a link to a regular file counts as that file.
+    if (stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        return IncompleteFileName(path);
+    }
+    return path;
+}
+
+TrackSaveOutcome SaveDownloadedTracks(const std::vector<TrackEntry>& table,
+                                      const TrackDownloadResult& result, const std::string& path) {
+    TrackSaveOutcome outcome;
+    outcome.chosen = result.saved.size() + result.dropped.size() + result.notReceived.size();
+    const std::vector<const TrackEntry*> tracks = SelectTracks(table, result.saved);
+    outcome.tracks = tracks.size();
+    if (tracks.empty()) {
+        outcome.path = path;
+        return outcome;
+    }
+    outcome.path = TrackOutputPath(path, result.Complete());
+    outcome.incomplete = outcome.path != path;
+    outcome.result = WriteTrackKmlFrom(tracks, outcome.path, &outcome.error);
+    if (outcome.result != KmlWriteResult::Written) {
+        outcome.tracks = 0;
+    }
+    return outcome;
+}
+
+std::string SaveOutcomeText(const TrackSaveOutcome& outcome, const std::string& askedPath) {
+    if (outcome.result == KmlWriteResult::NothingToWrite) {
+        return "Ошибка при получении треков";
+    }
+    if (outcome.result == KmlWriteResult::Failed) {
+        return "Не удалось записать файл " + outcome.path + ":\n" + outcome.error;
+    }
+    const char* verb =
+        outcome.tracks % 10 == 1 && outcome.tracks % 100 != 11 ? "Сохранён" : "Сохранено";
+    std::string text = std::string(verb) + " " + std::to_string(outcome.tracks) + " " +
+                       TrackWord(outcome.tracks) + " из " + std::to_string(outcome.chosen) +
+                       " в файл " + outcome.path;
+    if (outcome.incomplete) {
+        text += "\nЗагрузка неполная, файл " + askedPath + " не изменён.";
+    }
+    return text;
+}
