@@ -43,6 +43,8 @@ void ProgressReporter::TrackStarted() {
     std::lock_guard lock(m_mutex);
     m_paused = false;
     m_lastLine.clear();
+    // The link's fraction still holds the previous track's end until this one moves it.
+    m_fractionAtStart = m_trackFraction.load();
     PrintLocked(false);
 }
 
@@ -87,7 +89,12 @@ void ProgressReporter::Run() {
 }
 
 void ProgressReporter::PrintLocked(bool trackDone) {
-    double track = trackDone ? 1.0 : m_trackFraction.load();
+    double track = m_trackFraction.load();
+    if (trackDone) {
+        track = 1.0;
+    } else if (track == m_fractionAtStart) {
+        track = 0.0;
+    }
     track = std::isfinite(track) ? std::clamp(track, 0.0, 1.0) : 0.0;
     double overall = m_session.OverallFraction();
     overall = std::isfinite(overall) ? std::clamp(overall, 0.0, 1.0) : 0.0;

@@ -45,6 +45,7 @@ private:
     bool m_done = false;
     bool m_drawn = false;
     bool m_paused = true;
+    double m_fractionAtStart = 0.0;
     std::string m_lastLine;
 };
 

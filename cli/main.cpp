@@ -19,7 +19,7 @@ using cli::Invocation;
 const char kDescription[] =
     "Обслуживает навигационный прибор на последовательной линии (8N1, тайм-ауты 1000 мс).\n"
     "Параметры можно указывать до и после команды; у каждой команды своя справка:\n"
-    "  pelnora-cli КОМАНДА --help";
+    "pelnora-cli КОМАНДА --help.";
 
 const char kExitCodes[] =
     "Коды завершения:\n"
@@ -79,13 +79,17 @@ void RussianHelp(CLI::App& app) {
     app.set_help_flag("-h,--help", "показать справку и выйти");
 }
 
-CLI::App* Command(CLI::App& app, const char* name, const char* description, const char* footer) {
-    CLI::App* command = app.add_subcommand(name, description);
+const char kCommonOptions[] =
+    "Общие параметры (--port, --baud, --simulate, --trace) можно указывать до и после "
+    "команды,\nсм. pelnora-cli --help.";
+
+// A command with its one-line summary; details (when given) stand below its own help.
+CLI::App* Command(CLI::App& app, const char* name, const char* summary, const char* details) {
+    CLI::App* command = app.add_subcommand(name, summary);
     command->group("Команды");
     command->set_help_flag("-h,--help", "показать справку по команде и выйти");
-    if (footer != nullptr) {
-        command->footer(footer);
-    }
+    command->footer(details == nullptr ? std::string(kCommonOptions)
+                                       : std::string(details) + "\n\n" + kCommonOptions);
     return command;
 }
 
@@ -105,7 +109,7 @@ int main(int argc, char** argv) {
     app.footer(std::string(kExitCodes) + "\n\n" + kJsonHelp);
     app.add_option("--port", args.port, "последовательный порт, например /dev/ttyUSB0")
         ->type_name("DEVICE");
-    app.add_option("--baud", baud, "скорость линии, по умолчанию 115200; одна из: " + LineSpeedList())
+    app.add_option("--baud", baud, "скорость линии, по умолчанию 115200; одна из:\n" + LineSpeedList())
         ->type_name("RATE");
     app.add_flag("--simulate", args.simulate, "работать со встроенным имитатором прибора");
     app.add_flag("--trace", args.trace,
@@ -119,60 +123,62 @@ int main(int argc, char** argv) {
     std::string w[2];
     std::vector<std::string> indices;
 
-    CLI::App* query = add(Command(app, "query",
-                                  "спросить байт возможностей прибора: выводит его двумя "
-                                  "шестнадцатеричными цифрами и поддерживает ли прибор "
-                                  "анемометр (ответ 02)",
-                                  kJsonHelp),
+    CLI::App* query = add(Command(app, "query", "спросить байт возможностей прибора",
+                                  "Выводит ответ двумя шестнадцатеричными цифрами и поддерживает "
+                                  "ли прибор анемометр (ответ 02).\n--json: {\"answer\": "
+                                  "\"02\", \"capability\": 2, \"anemometer\": true}."),
                           {});
     query->add_flag("--json", args.json, "вывести ответ как JSON");
 
     CLI::App* utc = Command(app, "utc", "передать сдвиг времени относительно UTC", nullptr);
-    add(utc, {utc->add_option("HOURS", w[0], "часы, 0-23"),
-              utc->add_option("MINUTES", w[1], "минуты, 0-59")});
+    add(utc, {utc->add_option("HOURS", w[0], "часы, 0-23")->type_name(""),
+              utc->add_option("MINUTES", w[1], "минуты, 0-59")->type_name("")});
 
-    CLI::App* anemometer = Command(app, "anemometer",
-                                   "передать калибровку анемометра: показания калибровочного и "
-                                   "бортового анемометра (0-255); отклоняется, если их частное "
-                                   "больше 1.5 или меньше 0.5 (0 и 0 передаётся)",
-                                   nullptr);
+    CLI::App* anemometer =
+        Command(app, "anemometer", "передать калибровку анемометра",
+                "Показания калибровочного и бортового анемометра, 0-255. Отклоняется, если их\n"
+                "частное больше 1.5 или меньше 0.5 (0 и 0 передаётся).");
     add(anemometer,
-        {anemometer->add_option("REFERENCE", w[0], "показание калибровочного анемометра"),
-         anemometer->add_option("ONBOARD", w[1], "показание бортового анемометра")});
+        {anemometer->add_option("REFERENCE", w[0], "показание калибровочного анемометра")
+             ->type_name(""),
+         anemometer->add_option("ONBOARD", w[1], "показание бортового анемометра")
+             ->type_name("")});
 
-    CLI::App* interval =
-        Command(app, "interval", "передать интервал записи треков", nullptr);
+    CLI::App* interval = Command(app, "interval", "передать интервал записи треков", nullptr);
     add(interval, {interval->add_option("VALUE", w[0],
-                                        "2, 3, 4, 5, 10 секунд или off (трек не пишется)")});
+                                        "2, 3, 4, 5, 10 секунд или off (трек не пишется)")
+                       ->type_name("")});
 
-    CLI::App* clear = add(Command(app, "clear",
-                                  "очистить память треков; на терминале спрашивает "
-                                  "подтверждение, без терминала требует --yes",
-                                  nullptr),
+    CLI::App* clear = add(Command(app, "clear", "очистить память треков",
+                                  "На терминале спрашивает подтверждение; когда стандартный ввод "
+                                  "не терминал,\nбез --yes отказывается."),
                           {});
     clear->add_flag("--yes", args.yes, "не спрашивать подтверждения");
 
-    CLI::App* table = add(Command(app, "table",
-                                  "вывести таблицу треков: заголовок, по строке на трек (номер, "
-                                  "дата, время, продолжительность, интервал через табуляцию), "
-                                  "затем заполнение памяти",
-                                  kJsonHelp),
-                          {});
+    CLI::App* table =
+        add(Command(app, "table", "вывести таблицу треков и заполнение памяти",
+                    "Заголовок, по строке на трек (номер, дата, время, продолжительность, "
+                    "интервал\nчерез табуляцию), затем заполнение памяти.\n--json: {\"tracks\": "
+                    "[{\"index\", \"date\", \"time\", \"duration\", \"interval\",\n"
+                    "\"intervalSeconds\", \"pointCount\", \"startPage\"}...], "
+                    "\"memoryFillPercent\"}."),
+            {});
     table->add_flag("--json", args.json, "вывести таблицу как JSON");
 
     CLI::App* download = Command(
-        app, "download",
-        "получить выбранные треки (номера от 0, как в таблице) в один файл KML; трек с "
-        "несовпавшей контрольной суммой сохраняется с --keep-bad, отбрасывается с --drop-bad, "
-        "иначе на терминале задаётся вопрос (без терминала трек отбрасывается). Если получены "
-        "не все треки, а файл уже есть, треки пишутся рядом, в файл с \"-неполный\" перед "
-        "расширением. Ctrl-C, SIGTERM, SIGHUP останавливают получение после текущей записи, "
-        "полученные целиком треки записываются; второй Ctrl-C завершает сразу",
-        "--json: один документ JSON на стандартный вывод: file (записанный файл или null), "
-        "incomplete, complete, chosen, saved, dropped, notReceived (номера треков), stopped, "
-        "signal, error.\nКоды завершения: 0 все выбранные треки в файле; 3 не все; 1 ни одного "
-        "или файл не записан; 2 ошибка в командной строке; 129, 130, 143 после сигнала.");
-    add(download, {download->add_option("INDEX", indices, "номера треков")});
+        app, "download", "получить треки в файл KML",
+        "Номера треков от 0, как их показывает table. Трек с несовпавшей контрольной суммой\n"
+        "сохраняется с --keep-bad, отбрасывается с --drop-bad, иначе на терминале задаётся\n"
+        "вопрос (без терминала трек отбрасывается). Файл проверяется до первого запроса к\n"
+        "прибору. Если в файл попали не все треки, а он уже есть, он не заменяется: треки\n"
+        "пишутся рядом, в файл с \"-неполный\" перед расширением.\n"
+        "Ctrl-C, SIGTERM, SIGHUP останавливают получение после текущей записи; полученные\n"
+        "целиком треки записываются. Второй Ctrl-C завершает сразу.\n"
+        "--json: один документ JSON: file (записанный файл или null), incomplete, complete,\n"
+        "chosen, saved, dropped, notReceived (номера треков), stopped, signal, error.\n"
+        "Коды завершения: 0 все выбранные треки в файле; 3 не все; 1 ни одного или файл не\n"
+        "записан; 2 ошибка в командной строке; 129, 130, 143 после SIGHUP, SIGINT, SIGTERM.");
+    add(download, {download->add_option("INDEX", indices, "номера треков")->type_name("")});
     download->add_option("-o,--output", args.output, "файл KML; - пишет в стандартный вывод")
         ->type_name("FILE");
     download->add_flag("--all", args.all, "все треки таблицы");
@@ -180,19 +186,18 @@ int main(int argc, char** argv) {
     download->add_flag("--drop-bad", args.dropBad, "отбрасывать треки с несовпавшей суммой");
     download->add_flag("--json", args.json, "вывести итог как JSON");
 
-    CLI::App* marks =
-        add(Command(app, "marks",
-                    "получить метки в файл KML (если меток нет, файл не записывается)", nullptr),
-            {});
+    CLI::App* marks = add(Command(app, "marks", "получить метки в файл KML",
+                                  "Если меток в приборе нет, файл не записывается."),
+                          {});
     marks->add_option("-o,--output", args.output, "файл KML; - пишет в стандартный вывод")
         ->type_name("FILE");
 
-    CLI::App* route = Command(app, "route",
-                              "передать метки файла KML как маршрут (не больше 255 точек); "
-                              "файл без точек маршрута отклоняется без --force",
-                              nullptr);
-    add(route, {route->add_option("FILE", w[0], "файл маршрута")});
-    route->add_flag("--force", args.force, "передать и файл без точек (маршрут в приборе стирается)");
+    CLI::App* route = Command(app, "route", "передать маршрут из файла KML",
+                              "Передаёт метки файла как маршрут, не больше 255 точек. Файл без "
+                              "точек маршрута\nотклоняется, если не указан --force.");
+    add(route, {route->add_option("FILE", w[0], "файл маршрута")->type_name("")});
+    route->add_flag("--force", args.force,
+                    "передать и файл без точек (маршрут в приборе стирается)");
 
     try {
         app.parse(argc, argv);
