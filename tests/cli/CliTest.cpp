@@ -3,23 +3,32 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <locale.h>
+#include <nlohmann/json.hpp>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "link/DataFormats.h"
+#include "link/OutputFile.h"
+#include "link/Version.h"
 #include "sim/DeviceSimulator.h"
 #include "tracks/KmlConsumers.h"
 #include "tracks/TrackEntry.h"
@@ -33,6 +42,19 @@ using Bytes = std::vector<uint8_t>;
 const std::string kCli = std::string(PELNORA_BIN_DIR) + "/cli/pelnora-cli";
 const std::string kSim = std::string(PELNORA_BIN_DIR) + "/sim/pelnora-sim";
 const std::string kIntegerMessage = "Enter an integer between 0 and 255.";
+using nlohmann::json;
+
+// The C library's Russian text for an error number, as pelnora-cli words it.
+std::string RussianSystemText(int number) {
+    const locale_t russian =
+        newlocale(LC_MESSAGES_MASK | LC_CTYPE_MASK, "ru_RU.UTF-8", static_cast<locale_t>(0));
+    if (russian == static_cast<locale_t>(0)) {
+        return std::strerror(number);
+    }
+    std::string text = strerror_l(number, russian);
+    freelocale(russian);
+    return text;
+}
 
 struct Result {
     int status = -1;
@@ -44,13 +66,17 @@ std::string Slurp(const std::string& path) {
     return kml_test::ReadFile(path);
 }
 
-// Runs a program with standard input from /dev/null (not a terminal).
-Result RunProgram(const std::string& program, const std::vector<std::string>& args,
-                  const fs::path& scratch) {
+// Starts a program in scratch with standard input from /dev/null (not a terminal), its output
+// into scratch/stdout and scratch/stderr.
+pid_t StartProgram(const std::string& program, const std::vector<std::string>& args,
+                   const fs::path& scratch) {
     const std::string outPath = (scratch / "stdout").string();
     const std::string errPath = (scratch / "stderr").string();
     const pid_t pid = fork();
     if (pid == 0) {
+        if (chdir(scratch.c_str()) != 0) {
+            _exit(126);
+        }
         const int in = open("/dev/null", O_RDONLY);
         const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -66,13 +92,34 @@ Result RunProgram(const std::string& program, const std::vector<std::string>& ar
         execv(program.c_str(), argv.data());
         _exit(127);
     }
+    return pid;
+}
+
+Result Finish(pid_t pid, const fs::path& scratch) {
     int status = 0;
     waitpid(pid, &status, 0);
     Result r;
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = Slurp(outPath);
-    r.err = Slurp(errPath);
+    r.out = Slurp((scratch / "stdout").string());
+    r.err = Slurp((scratch / "stderr").string());
     return r;
+}
+
+Result RunProgram(const std::string& program, const std::vector<std::string>& args,
+                  const fs::path& scratch) {
+    return Finish(StartProgram(program, args, scratch), scratch);
+}
+
+// The names in folder other than the captured output streams.
+std::set<std::string> FilesIn(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name != "stdout" && name != "stderr") {
+            names.insert(name);
+        }
+    }
+    return names;
 }
 
 // Both consumers read the file; gpsbabel finds one waypoint per point placemark.
@@ -261,12 +308,64 @@ TEST_F(CliTest, QueryPrintsTheAnswerOrReportsSilence) {
     EXPECT_NE(r.err.find("> 33 \r\n"), std::string::npos);  // the trace also after a failure
 }
 
-TEST_F(CliTest, LinkFailuresAndTrace) {
-    Result r = RunProgram(kCli, {"--port", "/dev/nonexistent-pelnora", "query"}, m_scratch);
+TEST_F(CliTest, PortProblemsNameTheProgramAndThePort) {
+    const std::string missing = "/dev/nonexistent-pelnora";
+    Result r = RunProgram(kCli, {"--port", missing, "query"}, m_scratch);
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find(std::strerror(ENOENT)), std::string::npos) << r.err;
+    EXPECT_EQ(r.err, "pelnora-cli: " + missing + ": " + RussianSystemText(ENOENT) + "\n");
 
-    r = Cli({"--trace", "utc", "3", "30"});
+    // Not a terminal: said so, with the system's text.
+    std::ofstream(File("plain")) << "x";
+    r = RunProgram(kCli, {"query", "--port", File("plain")}, m_scratch);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "pelnora-cli: " + File("plain") + ": Это не последовательный порт: " +
+                         RussianSystemText(ENOTTY) + "\n");
+
+    // Another program holds the port.
+    {
+        const int holder = open(m_port.c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(holder, 0);
+        ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+        r = Cli({"query"});
+        close(holder);
+    }
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("pelnora-cli: " + m_port + ": " + RussianSystemText(EBUSY)),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("Порт занят другой программой"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("ModemManager"), std::string::npos) << r.err;
+    EXPECT_EQ(Settled().bytesIn, 0u);
+}
+
+// No permission on the port: the dialout hint. As root the CLI runs as nobody.
+TEST_F(CliTest, NoPermissionGivesTheDialoutHint) {
+    struct stat before {};
+    ASSERT_EQ(stat(m_port.c_str(), &before), 0);
+    ASSERT_EQ(chmod(m_port.c_str(), 0), 0);
+    std::vector<std::string> args = {"--port", m_port, "query"};
+    std::string program = kCli;
+    if (geteuid() == 0) {
+        if (!fs::exists("/usr/bin/setpriv")) {
+            chmod(m_port.c_str(), before.st_mode & 07777);
+            GTEST_SKIP() << "setpriv is needed to run as a user without rights";
+        }
+        // nobody must reach the program and its folders, and write its captured output.
+        fs::permissions(m_scratch, fs::perms::all);
+        args.insert(args.begin(), {"--reuid=nobody", "--regid=nogroup", "--clear-groups", kCli});
+        program = "/usr/bin/setpriv";
+    }
+    const Result r = RunProgram(program, args, m_scratch);
+    chmod(m_port.c_str(), before.st_mode & 07777);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("pelnora-cli: " + m_port + ": " + RussianSystemText(EACCES) + "\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("dialout"), std::string::npos) << r.err;
+}
+
+TEST_F(CliTest, LinkFailuresAndTrace) {
+    Result r = Cli({"--trace", "utc", "3", "30"});
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.err.find("> BB \r\n> 03 \r\n> 1E \r\n"), std::string::npos) << r.err;
 
@@ -325,17 +424,21 @@ TEST_F(CliTest, DownloadKeepsOrDropsABadChecksum) {
     const struct {
         std::vector<std::string> options;
         size_t tracks;
-    } cases[] = {{{"--keep-bad"}, 3}, {{"--drop-bad"}, 2}, {{}, 2}};  // not a terminal: dropped
+        int status;  // 3: a chosen track is not in the file
+    } cases[] = {{{"--keep-bad"}, 3, 0}, {{"--drop-bad"}, 2, 3}, {{}, 2, 3}};  // not a terminal
+    int n = 0;
     for (const auto& c : cases) {
-        std::vector<std::string> args = {"download", "--all", "--output", File("bad.kml")};
+        const std::string file = File("bad" + std::to_string(n++) + ".kml");
+        std::vector<std::string> args = {"download", "--all", "--output", file};
         args.insert(args.end(), c.options.begin(), c.options.end());
         const Result r = Cli(args);
         SCOPED_TRACE(c.options.empty() ? "(asked)" : c.options[0]);
-        EXPECT_EQ(r.status, 0) << r.err;
-        EXPECT_NE(r.err.find("контрольная сумма не совпадает"), std::string::npos);
-        const std::string text = Slurp(File("bad.kml"));
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_NE(r.err.find("Трек 1: Ошибка при получении трека (контрольная сумма не совпадает)."),
+                  std::string::npos);
+        const std::string text = Slurp(file);
         EXPECT_EQ(kml_test::CountOf(text, "<LineString>"), c.tracks);
-        ExpectConsumersRead(File("bad.kml"), c.tracks == 3 ? 75 : 5);
+        ExpectConsumersRead(file, c.tracks == 3 ? 75 : 5);
     }
 
     // Nothing kept: failure, and the file that was there stays as it was.
@@ -344,18 +447,105 @@ TEST_F(CliTest, DownloadKeepsOrDropsABadChecksum) {
     EXPECT_EQ(none.status, 1);
     EXPECT_NE(none.err.find("Ошибка при получении треков"), std::string::npos);
     EXPECT_EQ(Slurp(File("old.kml")), "old");
+    EXPECT_EQ(FilesIn(m_scratch), (std::set<std::string>{"bad0.kml", "bad1.kml", "bad2.kml",
+                                                         "old.kml"}));
 }
 
 TEST_F(CliTest, DownloadKeepsTracksReceivedBeforeAHangUp) {
     // The table (3 records and the end), then the first two tracks; the device hangs up.
     const uint64_t bytes = 12 * 4 + (3 * 32 + 34) + (70 * 32 + 34);
     Fault([&](auto& f) { f.hangupAfterBytes = bytes; });
+    std::ofstream(File("cut.kml")) << "good";
     const Result r = Cli({"download", "--all", "--output", File("cut.kml")});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find(std::strerror(EIO)), std::string::npos) << r.err;
-    const std::string text = Slurp(File("cut.kml"));
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find(m_port + ": " + RussianSystemText(EIO)), std::string::npos) << r.err;
+    // The older file stays; the two tracks go beside it, and the message names that file.
+    EXPECT_EQ(Slurp(File("cut.kml")), "good");
+    const std::string beside = IncompleteFileName(File("cut.kml"));
+    EXPECT_EQ(beside, File("cut-неполный.kml"));
+    EXPECT_NE(r.err.find(beside), std::string::npos) << r.err;
+    const std::string text = Slurp(beside);
     EXPECT_EQ(kml_test::CountOf(text, "<LineString>"), 2u);
-    ExpectConsumersRead(File("cut.kml"), 3 + 70);
+    ExpectConsumersRead(beside, 3 + 70);
+}
+
+TEST_F(CliTest, OutputDashIsStandardOutput) {
+    Result r = Cli({"download", "0", "2", "-o", "-"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("<?xml", 0), 0u);
+    EXPECT_EQ(kml_test::CountOf(r.out, "<LineString>"), 2u);
+    EXPECT_NE(r.err.find("Получение 2 трека из 2"), std::string::npos);  // progress on stderr
+    EXPECT_EQ(r.err.find("<?xml"), std::string::npos);
+    r = Cli({"marks", "--output", "-"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("<coordinates>37.6173,55.7558</coordinates>"), std::string::npos);
+    EXPECT_TRUE(FilesIn(m_scratch).empty());  // no file named "-"
+    // Both on standard output cannot be.
+    m_sim.ClearReceived();
+    r = Cli({"download", "--all", "-o", "-", "--json"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(Settled().bytesIn, 0u);
+}
+
+TEST_F(CliTest, JsonDocumentsParseBack) {
+    Result r = Cli({"query", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    json doc = json::parse(r.out);
+    EXPECT_EQ(doc["capability"], 2);
+    EXPECT_EQ(doc["answer"], "02");
+    EXPECT_EQ(doc["anemometer"], true);
+
+    r = Cli({"table", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    doc = json::parse(r.out);
+    ASSERT_EQ(doc["tracks"].size(), m_tracks.size());
+    for (uint32_t j = 0; j < m_tracks.size(); ++j) {
+        TrackEntry entry;
+        entry.record = m_tracks[j].record;
+        const auto texts = TrackRowTexts(entry, j);
+        const json& row = doc["tracks"][j];
+        EXPECT_EQ(row["index"], j);
+        EXPECT_EQ(row["date"], texts[1]);
+        EXPECT_EQ(row["time"], texts[2]);
+        EXPECT_EQ(row["duration"], texts[3]);
+        EXPECT_EQ(row["pointCount"], entry.PointCount());
+    }
+    EXPECT_TRUE(doc["memoryFillPercent"].is_number());
+
+    Fault([](auto& f) { f.badChecksumTrack = 1; });
+    r = Cli({"download", "--all", "--drop-bad", "--json", "-o", File("j.kml")});
+    EXPECT_EQ(r.status, 3) << r.err;
+    doc = json::parse(r.out);
+    EXPECT_EQ(doc["file"], File("j.kml"));
+    EXPECT_EQ(doc["saved"], json::array({0, 2}));
+    EXPECT_EQ(doc["dropped"], json::array({1}));
+    EXPECT_EQ(doc["notReceived"], json::array());
+    EXPECT_EQ(doc["complete"], false);
+    EXPECT_EQ(doc["incomplete"], false);  // no older file: the asked name
+    EXPECT_TRUE(doc["error"].is_null());
+    EXPECT_TRUE(doc["signal"].is_null());
+    EXPECT_EQ(kml_test::CountOf(Slurp(File("j.kml")), "<LineString>"), 2u);
+}
+
+TEST_F(CliTest, OptionsBeforeOrAfterTheCommandAndTheSpeedList) {
+    // The global options after the command, the command's own in any order.
+    Result r = RunProgram(kCli, {"query", "--baud", "9600", "--port", m_port}, m_scratch);
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = RunProgram(kCli, {"download", "--output", File("a.kml"), "--port", m_port, "0", "--trace"},
+                   m_scratch);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("> 11 \r\n"), std::string::npos);
+    m_sim.ClearReceived();
+    for (const char* baud : {"1000", "0", "x", "115200.5", ""}) {
+        SCOPED_TRACE(baud);
+        r = Cli({"--baud", baud, "query"});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find("110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 56000, "
+                             "57600, 115200, 128000, 256000"),
+                  std::string::npos)
+            << r.err;
+    }
+    EXPECT_EQ(Settled().bytesIn, 0u);
 }
 
 TEST_F(CliTest, DownloadRefusesAnIndexBeyondTheTable) {
@@ -422,17 +612,47 @@ TEST_F(CliTest, RouteUploadsTheSampleAndRefusesBadFiles) {
     EXPECT_EQ(Settled().bytesIn, 0u);
 }
 
-TEST(CliPrograms, HelpNamesEveryCommand) {
+TEST(CliPrograms, HelpAndVersion) {
     const fs::path scratch =
         fs::temp_directory_path() / ("pelnora-help-" + std::to_string(getpid()));
     fs::create_directories(scratch);
-    const Result r = RunProgram(kCli, {"--help"}, scratch);
+    Result r = RunProgram(kCli, {"--help"}, scratch);
     EXPECT_EQ(r.status, 0);
-    for (const char* command :
+    EXPECT_EQ(r.err, "");
+    for (const char* text :
          {"query", "utc", "anemometer", "interval", "clear", "table", "download", "marks", "route",
-          "--keep-bad", "--drop-bad", "--simulate", "--trace", "--baud"}) {
-        EXPECT_NE(r.out.find(command), std::string::npos) << command;
+          "--port", "--simulate", "--trace", "--baud", "--version", "256000", "Коды завершения",
+          "129, 130, 143", "--json"}) {
+        EXPECT_NE(r.out.find(text), std::string::npos) << text;
     }
+    // Each command has its own help, with its own options, before or after the global ones.
+    const struct {
+        std::vector<std::string> args;
+        std::vector<const char*> texts;
+    } commands[] = {
+        {{"download", "--help"},
+         {"--output", "--all", "--keep-bad", "--drop-bad", "--json", "INDEX", "-неполный"}},
+        {{"--simulate", "clear", "-h"}, {"--yes"}},
+        {{"route", "--help", "--trace"}, {"--force", "FILE"}},
+        {{"query", "--help"}, {"--json"}},
+        {{"table", "--help"}, {"--json", "memoryFillPercent"}},
+        {{"utc", "--help"}, {"HOURS", "MINUTES"}},
+    };
+    for (const auto& c : commands) {
+        SCOPED_TRACE(c.args[0]);
+        r = RunProgram(kCli, c.args, scratch);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_NE(r.out.find("Использование: pelnora-cli "), std::string::npos) << r.out;
+        for (const char* text : c.texts) {
+            EXPECT_NE(r.out.find(text), std::string::npos) << text;
+        }
+    }
+    r = RunProgram(kCli, {"download", "--help"}, scratch);
+    EXPECT_EQ(r.out.find("--yes"), std::string::npos);
+
+    r = RunProgram(kCli, {"--version"}, scratch);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, std::string("pelnora-cli ") + kPelnoraVersion + "\n");
     EXPECT_EQ(RunProgram(kSim, {"--help"}, scratch).status, 0);
     EXPECT_EQ(RunProgram(kSim, {"--no-such-option"}, scratch).status, 2);
     fs::remove_all(scratch);
