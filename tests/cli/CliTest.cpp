@@ -548,6 +548,150 @@ TEST_F(CliTest, OptionsBeforeOrAfterTheCommandAndTheSpeedList) {
     EXPECT_EQ(Settled().bytesIn, 0u);
 }
 
+// Waits until file holds text; false after ms.
+bool WaitForText(const fs::path& file, const std::string& text, int ms) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+        if (Slurp(file.string()).find(text) != std::string::npos) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+// A paced download stopped by a signal during track k: the tracks received whole before it are
+// in the file, nothing else is left in the folder, and the status tells the signal.
+TEST(CliSignals, StopTheDownloadAndKeepWholeTracks) {
+    setenv("TZ", "Europe/Moscow", 1);
+    BuildDeviceCharTable();
+    const fs::path scratch =
+        fs::temp_directory_path() / ("pelnora-cli-signals-" + std::to_string(getpid()));
+    const struct {
+        int signal;
+        std::size_t track;  // 1-based track during which it comes
+    } cases[] = {{SIGINT, 1}, {SIGTERM, 2}, {SIGHUP, 3}, {SIGINT, 4}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("signal " + std::to_string(c.signal) + " in track " +
+                     std::to_string(c.track));
+        fs::remove_all(scratch);
+        fs::create_directories(scratch);
+        sim::DeviceSimulator device;
+        // 30 points (994 bytes) at 19200 baud: half a second per track.
+        device.SetTracks({Track(5, 9, 30), Track(5, 10, 30), Track(5, 11, 30), Track(5, 12, 30)});
+        sim::SimFaults paced;
+        paced.pacingBaud = 19200;
+        device.SetFaults(paced);
+        const std::string port = device.Start();
+        const std::string out = (scratch / "out.kml").string();
+        const pid_t pid = StartProgram(
+            kCli, {"--port", port, "download", "--all", "--json", "-o", out}, scratch);
+        ASSERT_TRUE(WaitForText(scratch / "stderr",
+                                "Получение " + std::to_string(c.track) + " трека из 4", 20000));
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        kill(pid, c.signal);
+        const Result r = Finish(pid, scratch);
+        EXPECT_EQ(r.status, 128 + c.signal) << r.err;
+        const json doc = json::parse(r.out);
+        EXPECT_EQ(doc["signal"], c.signal);
+        EXPECT_EQ(doc["stopped"], true);
+        // Every track before the signal is kept; the one under way at most when it was whole.
+        const std::size_t saved = doc["saved"].size();
+        EXPECT_GE(saved, c.track - 1);
+        EXPECT_LE(saved, c.track);
+        EXPECT_EQ(saved + doc["notReceived"].size(), 4u);
+        if (saved == 0) {
+            EXPECT_TRUE(FilesIn(scratch).empty());
+        } else {
+            EXPECT_EQ(FilesIn(scratch), std::set<std::string>{"out.kml"});
+            EXPECT_EQ(kml_test::CountOf(Slurp(out), "<LineString>"), saved);
+            EXPECT_TRUE(kml_test::XmlWellFormed(out));
+        }
+    }
+
+    // A second Ctrl-C ends at once: no orderly end, no file and no temporary file left.
+    fs::remove_all(scratch);
+    fs::create_directories(scratch);
+    sim::DeviceSimulator device;
+    device.SetTracks({Track(5, 9, 30), Track(5, 10, 300)});
+    sim::SimFaults paced;
+    paced.pacingBaud = 19200;
+    device.SetFaults(paced);
+    const std::string port = device.Start();
+    const pid_t pid = StartProgram(
+        kCli, {"--port", port, "download", "--all", "--json", "-o", "out.kml"}, scratch);
+    ASSERT_TRUE(WaitForText(scratch / "stderr", "Получение 2 трека из 2", 20000));
+    kill(pid, SIGINT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    kill(pid, SIGINT);
+    const Result r = Finish(pid, scratch);
+    EXPECT_EQ(r.status, 130);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(FilesIn(scratch).empty());
+    fs::remove_all(scratch);
+}
+
+// The device hangs up after every byte of every answer of a download, with an older good file
+// in place: that file survives each run, whatever came goes beside it whole, and nothing else
+// is left behind.
+TEST(CliFaultSweep, HangUpAfterEveryByteKeepsTheGoodFile) {
+    setenv("TZ", "Europe/Moscow", 1);
+    BuildDeviceCharTable();
+    const fs::path scratch =
+        fs::temp_directory_path() / ("pelnora-cli-sweep-" + std::to_string(getpid()));
+    fs::remove_all(scratch);
+    fs::create_directories(scratch);
+    const std::vector<sim::SimTrack> tracks = {Track(5, 9, 3), Track(5, 14, 5), Track(6, 8, 2)};
+    // The table (three records and the end), then each track's records, end and checksum.
+    const uint64_t total = 4 * 12 + (3 * 32 + 34) + (5 * 32 + 34) + (2 * 32 + 34);
+    const std::string good = (scratch / "good.kml").string();
+    const std::string beside = IncompleteFileName(good);
+    const std::string goodText = "<kml>an older good file</kml>";
+    for (uint64_t n = 0; n <= total; ++n) {
+        SCOPED_TRACE("hang-up after " + std::to_string(n) + " bytes");
+        std::ofstream(good, std::ios::trunc) << goodText;
+        fs::remove(beside);
+        sim::DeviceSimulator device;
+        device.SetTracks(tracks);
+        if (n < total) {
+            sim::SimFaults faults;
+            faults.hangupAfterBytes = n;
+            device.SetFaults(faults);
+        }
+        const std::string port = device.Start();
+        const Result r =
+            RunProgram(kCli, {"--port", port, "download", "--all", "--json", "-o", good}, scratch);
+        const std::set<std::string> files = FilesIn(scratch);
+        if (n == total) {
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(kml_test::CountOf(Slurp(good), "<LineString>"), 3u);
+            EXPECT_EQ(files, std::set<std::string>{"good.kml"});
+            break;
+        }
+        EXPECT_EQ(Slurp(good), goodText);
+        if (r.out.empty()) {  // the table did not come: nothing asked, nothing written
+            EXPECT_EQ(r.status, 1) << r.err;
+            EXPECT_EQ(files, std::set<std::string>{"good.kml"});
+            continue;
+        }
+        const json doc = json::parse(r.out);
+        const std::size_t saved = doc["saved"].size();
+        EXPECT_EQ(r.status, saved == 0 ? 1 : 3) << r.err;
+        EXPECT_FALSE(doc["error"].is_null());
+        if (saved == 0) {
+            EXPECT_EQ(files, std::set<std::string>{"good.kml"});
+        } else {
+            EXPECT_EQ(files, (std::set<std::string>{"good.kml", fs::path(beside).filename()}));
+            EXPECT_EQ(doc["file"], beside);
+            EXPECT_EQ(kml_test::CountOf(Slurp(beside), "<LineString>"), saved);
+        }
+        if (::testing::Test::HasFailure()) {
+            break;  // one position tells the fault
+        }
+    }
+    fs::remove_all(scratch);
+}
+
 TEST_F(CliTest, DownloadRefusesAnIndexBeyondTheTable) {
     const Result r = Cli({"download", "0", "3", "--output", File("t.kml")});
     EXPECT_EQ(r.status, 1);
