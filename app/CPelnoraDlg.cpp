@@ -22,6 +22,7 @@
 #include "controls/BusyCursor.h"
 #include "controls/CMyTabCtrl.h"
 #include "link/DeviceException.h"
+#include "link/UserTexts.h"
 #include "marks_route/CAnemometerDlg.h"
 
 namespace {
@@ -207,14 +208,7 @@ void CPelnoraDlg::Connect() {
 }
 
 QString CPelnoraDlg::ConnectFailureText(const MCommunication::DeviceException& error) {
-    QString text = QString::fromStdString(MCommunication::ErrorText(error));
-    const auto* com = dynamic_cast<const MCommunication::ComException*>(&error);
-    if (com != nullptr && com->Code() == EACCES) {
-        text += QStringLiteral(
-            "\n\nЧтобы получить доступ к порту, добавьте пользователя в группу dialout "
-            "(sudo usermod -aG dialout $USER) и войдите в систему заново.");
-    }
-    return text;
+    return QString::fromStdString(UserText::PortOpenFailure(error));
 }
 
 void CPelnoraDlg::Disconnect() {

@@ -45,6 +45,7 @@ if [ -z "$port" ]; then
     exit 1
 fi
 echo "Simulated device on $port"
+"$cli_bin" --version
 
 step() {
     echo
@@ -60,9 +61,11 @@ step table
 step download --all --output "$out/tracks.kml"
 step marks --output "$out/marks.kml"
 step route "$route"
+"$cli_bin" --port "$port" table --json >"$out/table.json"
 
 echo
 echo "Summary"
 echo "  tracks: $root/$out/tracks.kml ($(wc -c <"$out/tracks.kml") bytes)"
 echo "  marks:  $root/$out/marks.kml ($(wc -c <"$out/marks.kml") bytes)"
+echo "  table:  $root/$out/table.json"
 echo "  route uploaded: $root/$route"

@@ -802,6 +802,57 @@ TEST(CliPrograms, HelpAndVersion) {
     fs::remove_all(scratch);
 }
 
+// What the bash completion offers, as words.
+std::vector<std::string> Completions(const std::vector<std::string>& words) {
+    const std::string script = std::string(PELNORA_TEST_DATA) +
+                               "/../../resources/bash-completion/pelnora-cli";
+    std::string line;
+    for (const auto& w : words) {
+        line += " " + kml_test::Quote(w);
+    }
+    const std::string command = "bash -c " +
+                                kml_test::Quote("source " + kml_test::Quote(script) +
+                                                " && COMP_WORDS=(" + line +
+                                                ") && COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) && "
+                                                "_pelnora_cli && printf '%s\\n' \"${COMPREPLY[@]}\"");
+    int status = 0;
+    const std::string out = kml_test::Run(command, status);
+    EXPECT_EQ(status, 0) << command;
+    std::vector<std::string> result;
+    std::size_t start = 0;
+    for (std::size_t end; (end = out.find('\n', start)) != std::string::npos; start = end + 1) {
+        result.push_back(out.substr(start, end - start));
+    }
+    return result;
+}
+
+// The completion offers every command, and for each command only options its help names.
+TEST(CliPrograms, CompletionOffersWhatTheHelpNames) {
+    const fs::path scratch =
+        fs::temp_directory_path() / ("pelnora-completion-" + std::to_string(getpid()));
+    fs::create_directories(scratch);
+    const std::string help = RunProgram(kCli, {"--help"}, scratch).out;
+    const std::vector<std::string> top = Completions({"pelnora-cli", ""});
+    std::size_t commands = 0;
+    for (const std::string& word : top) {
+        EXPECT_NE(help.find(word), std::string::npos) << word;
+        if (word[0] == '-') {
+            continue;
+        }
+        ++commands;
+        const std::string own = RunProgram(kCli, {word, "--help"}, scratch).out;
+        for (const std::string& option : Completions({"pelnora-cli", word, "--"})) {
+            EXPECT_TRUE(own.find(option) != std::string::npos ||
+                        help.find(option) != std::string::npos)
+                << word << " " << option;
+        }
+    }
+    EXPECT_EQ(commands, 9u);
+    const std::vector<std::string> speeds = Completions({"pelnora-cli", "--baud", ""});
+    EXPECT_EQ(speeds.size(), 15u);
+    fs::remove_all(scratch);
+}
+
 TEST(CliPrograms, SimulateRunsTheDemoInProcess) {
     const fs::path scratch =
         fs::temp_directory_path() / ("pelnora-sim-" + std::to_string(getpid()));
