@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -150,6 +151,7 @@ void ComPort::Open(const std::string& name, uint32_t baudRate, uint8_t parity, u
             throw ComException(static_cast<uint32_t>(error));
         }
         m_fd = fd;
+        m_baudRate = baudRate;
     }
     SetTimeouts(30, 30);
 }
@@ -165,9 +167,11 @@ bool ComPort::Close() {
     return rc == 0;
 }
 
-// Waits at most the read time-out from the call (0: takes only what has arrived); a short
-// count is a time-out. A line whose other end has gone (EIO, end of file, hang-up) throws, so
-// it never looks like silence; the exception carries the count already in the buffer.
+// Waits at most the read time-out for the first byte and between two bytes, and at most the
+// read time-out plus the line time of count bytes at the set speed in all (a time-out of 0:
+// takes only what has arrived); a short count is a time-out. A line whose other end has gone
+// (EIO, end of file, hang-up) throws, so it never looks like silence; the exception carries
+// the count already in the buffer.
 int32_t ComPort::Read(uint8_t* buffer, int32_t count) {
     if (!IsOpen()) {
         throw ComException(EBADF);
@@ -179,8 +183,12 @@ int32_t ComPort::Read(uint8_t* buffer, int32_t count) {
     if (count <= 0) {
         return 0;
     }
+    const auto timeout = std::chrono::milliseconds(m_readTimeout > 0 ? m_readTimeout : 0);
+    const auto start = Clock::now();
     const auto deadline =
-        Clock::now() + std::chrono::milliseconds(m_readTimeout > 0 ? m_readTimeout : 0);
+        start + timeout +
+        std::chrono::milliseconds(m_readTimeout > 0 ? LineTimeMs(m_baudRate, count) : 0);
+    auto quietUntil = start + timeout;  // the line has been silent for a whole time-out
     int32_t got = 0;
     bool readable = false;  // poll has just said bytes or the end of the line are there
     while (got < count) {
@@ -190,6 +198,7 @@ int32_t ComPort::Read(uint8_t* buffer, int32_t count) {
         if (n > 0) {
             got += static_cast<int32_t>(n);
             readable = false;
+            quietUntil = Clock::now() + timeout;
             continue;
         }
         if (n == 0 && readable) {
@@ -199,7 +208,7 @@ int32_t ComPort::Read(uint8_t* buffer, int32_t count) {
             throw ComException(static_cast<uint32_t>(errno), got);
         }
         pollfd p{m_fd, POLLIN, 0};
-        const int ready = poll(&p, 1, Remaining(deadline));
+        const int ready = poll(&p, 1, Remaining(std::min(deadline, quietUntil)));
         if (ready < 0) {
             if (errno == EINTR) {
                 continue;
@@ -218,6 +227,49 @@ int32_t ComPort::Read(uint8_t* buffer, int32_t count) {
         readable = true;
     }
     return got;
+}
+
+// One read of what the driver holds, without waiting; the end of the line throws as in Read.
+int32_t ComPort::ReadPending(uint8_t* buffer, int32_t count) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_fd < 0) {
+        throw ComException(EBADF);
+    }
+    if (count <= 0) {
+        return 0;
+    }
+    // A raw line reads 0 both for no data and at its end; poll's readiness tells them apart.
+    pollfd p{m_fd, POLLIN, 0};
+    int ready = 0;
+    do {
+        ready = poll(&p, 1, 0);
+    } while (ready < 0 && errno == EINTR);
+    if (ready < 0) {
+        throw ComException(static_cast<uint32_t>(errno));
+    }
+    if (ready == 0) {
+        return 0;
+    }
+    if (p.revents & POLLNVAL) {
+        throw ComException(EBADF);
+    }
+    if (!(p.revents & POLLIN)) {
+        throw ComException(EIO);
+    }
+    ssize_t n = 0;
+    do {
+        n = read(m_fd, buffer, static_cast<size_t>(count));
+    } while (n < 0 && errno == EINTR);
+    if (n > 0) {
+        return static_cast<int32_t>(n);
+    }
+    if (n == 0) {
+        throw ComException(EIO);
+    }
+    if (errno == EAGAIN) {
+        return 0;
+    }
+    throw ComException(static_cast<uint32_t>(errno));
 }
 
 // Returns when all bytes are handed to the driver, or with fewer once the write time-out

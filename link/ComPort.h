@@ -35,6 +35,7 @@ public:
     using Transport::Read;
     using Transport::Write;
     int32_t Read(uint8_t* buffer, int32_t count) override;
+    int32_t ReadPending(uint8_t* buffer, int32_t count) override;
     int32_t Write(const uint8_t* buffer, int32_t count) override;
     int32_t PendingCount() override { return 0; }
     void Purge() override;
@@ -45,6 +46,7 @@ private:
     int m_fd = -1;
     std::mutex m_lock;
     PortParameters m_parameters;
+    uint32_t m_baudRate = 0;  // speed of the open line; reads wait for its line time too
 };
 
 }  // namespace MCommunication

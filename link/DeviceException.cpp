@@ -91,6 +91,17 @@ const wchar_t* ComException::SummaryW() const {
     return L"Ошибка ком порта. Используйте GetErrorMessage() для выяснения подробностей";
 }
 
+AnswerException::AnswerException(const std::string& utf8)
+    : m_narrow(Utf8ToCp1251(utf8)), m_wide(Utf8ToWide(utf8)) {}
+
+const char* AnswerException::What() const {
+    return m_narrow.c_str();
+}
+
+const wchar_t* AnswerException::WhatW() const {
+    return m_wide.c_str();
+}
+
 std::string ErrorText(const DeviceException& e) {
     wchar_t buffer[255];
     e.GetErrorMessage(buffer, 255);

@@ -9,8 +9,8 @@ namespace MCommunication {
 // Base of the link error family: "Ошибка устройства".
 class DeviceException {
 public:
-    virtual const char* What() const;       // Windows-1251 text
-    virtual const wchar_t* WhatW() const;   // wide text
+    virtual const char* What() const;      // Windows-1251 text
+    virtual const wchar_t* WhatW() const;  // wide text
     // Copies at most size-1 characters and always terminates; returns buffer.
     virtual wchar_t* GetErrorMessage(wchar_t* buffer, uint32_t size) const;
     virtual char* GetErrorMessage(char* buffer, uint32_t size) const;
@@ -35,6 +35,19 @@ public:
 private:
     uint32_t m_code;
     int32_t m_transferred = 0;
+};
+
+// An answer the link stopped reading because it broke the protocol's bounds (a table that
+// never ends); carries the text for the user (UTF-8 in, both forms out).
+class AnswerException : public LLDevException {
+public:
+    explicit AnswerException(const std::string& utf8);
+    const char* What() const override;
+    const wchar_t* WhatW() const override;
+
+private:
+    std::string m_narrow;  // Windows-1251
+    std::wstring m_wide;
 };
 
 // What a handler shows: the wide GetErrorMessage asked with 255 characters, as UTF-8.

@@ -1,11 +1,42 @@
 #include "link/DeviceLink.h"
 
+#include <array>
+
 #include "link/CommandByte.h"
 #include "link/DeviceException.h"
 
-DeviceLink::~DeviceLink() {
-    // The track table goes first; the port member then closes the line.
-    std::vector<TrackEntry>().swap(m_tracks);
+void DeviceLink::DrainInput() {
+    if (DrainStale() > 0) {
+        RefreshLog();
+    }
+}
+
+int32_t DeviceLink::DrainStale() {
+    if (!m_transport->IsOpen()) {
+        return 0;  // the command's write reports the closed port
+    }
+    std::array<uint8_t, 4096> buffer;
+    int32_t total = 0;
+    while (total < kMaxDrainBytes) {
+        int32_t n = 0;
+        try {
+            n = m_transport->ReadPending(buffer.data(), static_cast<int32_t>(buffer.size()));
+        } catch (const MCommunication::ComException& e) {
+            LogChunk(e.Transferred(), buffer.data(), true);
+            throw;
+        }
+        LogChunk(n, buffer.data(), true);
+        total += n;
+        if (n <= 0) {
+            break;
+        }
+    }
+    return total;
+}
+
+void DeviceLink::SendCommand(const uint8_t* data, int32_t count) {
+    DrainStale();
+    Send(data, count);
 }
 
 void DeviceLink::Send(const uint8_t* data, int32_t count) {
@@ -42,7 +73,7 @@ uint8_t DeviceLink::QueryDevice() {
     if (!m_transport->IsOpen()) {
         return 0xFF;
     }
-    Send(CommandByte[kCmdQueryDevice]);
+    SendCommand(CommandByte[kCmdQueryDevice]);
     uint8_t answer = 0;
     const int32_t n = Receive(&answer, 1);
     RefreshLog();
@@ -50,42 +81,41 @@ uint8_t DeviceLink::QueryDevice() {
 }
 
 void DeviceLink::SetUtcOffset(uint8_t hours, uint8_t minutes) {
-    Send(CommandByte[kCmdSetUtcOffset]);
+    SendCommand(CommandByte[kCmdSetUtcOffset]);
     Send(hours);
     Send(minutes);
     RefreshLog();
 }
 
 void DeviceLink::SendAnemometerCalibration(uint8_t reference, uint8_t onboard) {
-    Send(CommandByte[kCmdAnemometer]);
+    SendCommand(CommandByte[kCmdAnemometer]);
     Send(reference);
     Send(onboard);
     RefreshLog();
 }
 
 bool DeviceLink::ClearTrackMemory() {
-    Send(CommandByte[kCmdClearTrackMemory]);
+    SendCommand(CommandByte[kCmdClearTrackMemory]);
     int32_t savedRead = 0;
     int32_t savedWrite = 0;
     m_transport->GetTimeouts(savedRead, savedWrite);
     m_transport->SetTimeouts(m_clearTimeout, m_clearTimeout);
-    uint8_t answer[4] = {};
+    std::array<uint8_t, 4> answer{};
     int32_t n = 0;
     try {
-        n = m_transport->Read(answer, 4);
+        n = m_transport->Read(answer.data(), static_cast<int32_t>(answer.size()));
     } catch (...) {
         m_transport->SetTimeouts(savedRead, savedWrite);
         throw MCommunication::LLDevException();
     }
     m_transport->SetTimeouts(savedRead, savedWrite);
-    LogChunk(n, answer, true);
+    LogChunk(n, answer.data(), true);
     RefreshLog();
-    return n == 4 && answer[0] == 0xEE && answer[1] == 0xEE && answer[2] == 0xEE &&
-           answer[3] == 0xEE;
+    return n == 4 && answer == kClearTrackMemoryDone;
 }
 
 void DeviceLink::SetTrackInterval(uint8_t value) {
     const uint8_t bytes[2] = {kTrackIntervalCommand, value};
-    Send(bytes, 2);
+    SendCommand(bytes, 2);
     RefreshLog();
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <exception>
+#include <memory>
 
 namespace {
 
@@ -28,51 +29,98 @@ std::size_t RenderedLength(std::size_t n) {
 
 }  // namespace
 
+EchoLog::EchoLog(const EchoLog& other)
+    : m_index(other.m_index),
+      m_byteCount(other.m_byteCount),
+      m_clears(other.m_clears),
+      m_text(other.m_text),
+      m_rendered(other.m_rendered) {
+    m_blocks.reserve(other.m_blocks.size());
+    for (const Block& b : other.m_blocks) {
+        Block copy;
+        copy.bytes = std::make_unique_for_overwrite<uint8_t[]>(b.used);
+        std::copy(b.bytes.get(), b.bytes.get() + b.used, copy.bytes.get());
+        copy.capacity = b.used;
+        copy.used = b.used;
+        m_blocks.push_back(std::move(copy));
+    }
+}
+
+EchoLog& EchoLog::operator=(const EchoLog& other) {
+    if (this != &other) {
+        EchoLog copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
 void EchoLog::Append(int32_t count, const uint8_t* data, bool received) {
     if (count <= 0) {
         return;
     }
+    const auto size = static_cast<std::size_t>(count);
     try {
-        EchoChunk chunk;
-        chunk.received = received;
-        chunk.bytes.assign(data, data + count);
-        m_chunks.push_back(std::move(chunk));
-        m_byteCount += static_cast<std::size_t>(count);
+        // Room first, so a failure leaves no half-made chunk behind.
+        m_index.reserve(m_index.size() + 1 > m_index.capacity() ? m_index.capacity() * 2 + 16
+                                                                : m_index.capacity());
+        if (m_blocks.empty() || m_blocks.back().capacity - m_blocks.back().used < size) {
+            Block block;
+            block.capacity = std::max(size, kBlockBytes);
+            block.bytes = std::make_unique_for_overwrite<uint8_t[]>(block.capacity);
+            m_blocks.push_back(std::move(block));
+        }
     } catch (const std::exception&) {
         Clear();
+        return;
     }
+    Block& block = m_blocks.back();
+    std::copy(data, data + size, block.bytes.get() + block.used);
+    m_index.push_back(Entry{static_cast<uint32_t>(m_blocks.size() - 1),
+                            static_cast<uint32_t>(block.used),
+                            static_cast<uint32_t>(size) | (received ? kReceivedBit : 0u)});
+    block.used += size;
+    m_byteCount += size;
 }
 
 void EchoLog::Clear() {
-    std::vector<EchoChunk>().swap(m_chunks);
+    std::vector<Block>().swap(m_blocks);
+    std::vector<Entry>().swap(m_index);
     std::string().swap(m_text);
     m_byteCount = 0;
     m_rendered = 0;
+    ++m_clears;
+}
+
+EchoChunk EchoLog::Chunk(std::size_t i) const {
+    const Entry& e = m_index[i];
+    const std::size_t size = e.sizeAndDirection & ~kReceivedBit;
+    return EchoChunk{(e.sizeAndDirection & kReceivedBit) != 0,
+                     EchoBytes(m_blocks[e.block].bytes.get() + e.offset, size)};
 }
 
 const std::string& EchoLog::Render() {
-    if (m_rendered == m_chunks.size()) {
+    if (m_rendered == m_index.size()) {
         return m_text;
     }
     const std::size_t oldSize = m_text.size();
     try {
         std::size_t needed = oldSize;
-        for (std::size_t i = m_rendered; i < m_chunks.size(); ++i) {
-            needed += RenderedLength(m_chunks[i].bytes.size());
+        for (std::size_t i = m_rendered; i < m_index.size(); ++i) {
+            needed += RenderedLength(m_index[i].sizeAndDirection & ~kReceivedBit);
         }
         if (needed > m_text.capacity()) {
             // Room to grow in place: the log is rendered again after every command, and
             // untouched capacity costs no memory.
             m_text.reserve(std::max(needed * 2, m_text.capacity() * 2));
         }
-        for (std::size_t i = m_rendered; i < m_chunks.size(); ++i) {
-            RenderChunk(m_chunks[i], m_text);
+        for (std::size_t i = m_rendered; i < m_index.size(); ++i) {
+            RenderChunk(Chunk(i), m_text);
         }
     } catch (...) {
         m_text.resize(oldSize);
         throw;
     }
-    m_rendered = m_chunks.size();
+    m_rendered = m_index.size();
     return m_text;
 }
 
@@ -128,6 +176,23 @@ void EchoLogRecorder::LogChunk(int32_t count, const uint8_t* data, bool received
 }
 
 void EchoLogRecorder::RefreshLog() {
-    m_text = m_log.Render();
+    if (m_textClears != m_log.ClearCount()) {
+        std::string().swap(m_text);
+        m_textChunks = 0;
+        m_textClears = m_log.ClearCount();
+    }
+    m_refreshedChunks = m_log.ChunkCount();
     ++m_refreshCount;
+}
+
+const std::string& EchoLogRecorder::Text() const {
+    // Once the log is emptied, the chunks of the last refresh are gone: the text made so far
+    // stands until the next refresh.
+    if (m_textClears == m_log.ClearCount()) {
+        const std::size_t end = std::min(m_refreshedChunks, m_log.ChunkCount());
+        for (; m_textChunks < end; ++m_textChunks) {
+            EchoLog::RenderChunk(m_log.Chunk(m_textChunks), m_text);
+        }
+    }
+    return m_text;
 }

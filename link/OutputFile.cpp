@@ -375,13 +375,13 @@ bool CheckOutputPath(const std::string& path, uint64_t bytesNeeded, std::string*
     const std::string folder = FolderOf(where.target);
     struct stat folderInfo {};
     if (stat(folder.c_str(), &folderInfo) != 0) {
-        return Fail(error, Describe(folder, errno));
+        return Fail(error, Describe(path, errno));
     }
     if (!S_ISDIR(folderInfo.st_mode)) {
-        return Fail(error, Describe(folder, ENOTDIR));
+        return Fail(error, Describe(path, ENOTDIR));
     }
     if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
-        return Fail(error, Describe(folder, errno));
+        return Fail(error, Describe(path, errno));
     }
     rlimit limit{};
     if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
@@ -396,7 +396,7 @@ bool CheckOutputPath(const std::string& path, uint64_t bytesNeeded, std::string*
             const auto megabytes = [](uint64_t bytes) {
                 return std::to_string((bytes + (1 << 20) - 1) >> 20);
             };
-            return Fail(error, folder + ": недостаточно места на диске (нужно около " +
+            return Fail(error, path + ": недостаточно места на диске (нужно около " +
                                    megabytes(bytesNeeded) + " МБ, свободно " +
                                    megabytes(freeBytes) + " МБ)");
         }

@@ -31,6 +31,10 @@ int32_t Transport::Read(std::vector<char>& buffer) {
     return Read(buffer.data(), ClampCount(buffer.size()));
 }
 
+int32_t Transport::ReadPending(uint8_t*, int32_t) {
+    return 0;
+}
+
 int32_t Transport::Write(const std::vector<uint8_t>& buffer) {
     if (buffer.empty()) {
         return 0;

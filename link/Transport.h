@@ -17,6 +17,9 @@ public:
     virtual bool Close() = 0;
 
     virtual int32_t Read(uint8_t* buffer, int32_t count) = 0;
+    // Up to count bytes that have already arrived, taken without waiting (0: none waiting).
+    // A transport that cannot tell what has arrived takes nothing.
+    virtual int32_t ReadPending(uint8_t* buffer, int32_t count);
     int32_t Read(std::vector<uint8_t>& buffer);
     int32_t Read(char* buffer, int32_t count);
     int32_t Read(std::vector<char>& buffer);

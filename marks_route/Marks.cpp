@@ -1,39 +1,8 @@
-// Marks exchange (0x55) and the marks KML writer.
+// The marks KML writer.
 
 #include "marks_route/Marks.h"
 
-#include "link/CommandByte.h"
 #include "link/Cp1251.h"
-#include "link/DeviceException.h"
-#include "link/DeviceLink.h"
-
-std::vector<PackedPosition> DeviceLink::ReadMarks(bool* answered) {
-    Send(CommandByte[kCmdReadMarks]);
-
-    uint8_t count = 0;
-    const int32_t got = m_transport->Read(&count, 1);
-    LogChunk(1, &count, true);
-    if (answered != nullptr) {
-        *answered = got > 0;
-    }
-
-    std::vector<PackedPosition> marks;
-    marks.reserve(count);
-    for (unsigned i = 0; i < count; ++i) {
-        // A record that arrives short keeps zeros in the missing bytes; all 8 are logged.
-        PackedPosition mark{};
-        try {
-            m_transport->Read(mark.data(), static_cast<int32_t>(mark.size()));
-        } catch (const MCommunication::ComException& e) {
-            LogChunk(e.Transferred(), mark.data(), true);  // what came before the line failed
-            throw;
-        }
-        LogChunk(static_cast<int32_t>(mark.size()), mark.data(), true);
-        marks.push_back(mark);
-    }
-    RefreshLog();
-    return marks;
-}
 
 std::string BuildMarksKml(const std::vector<PackedPosition>& marks, const std::string& title) {
     // The title goes through the Windows-1251 document text, then is escaped.

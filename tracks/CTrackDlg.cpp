@@ -2,16 +2,21 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QFile>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPushButton>
 #include <QStyle>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/Settings.h"
@@ -23,13 +28,13 @@
 #include "link/DeviceException.h"
 #include "link/DeviceLink.h"
 #include "tracks/CTrackProgressDlg.h"
+#include "tracks/TrackDownload.h"
 #include "tracks/TrackKml.h"
 #include "tracks/TrackTable.h"
 
 namespace {
 
 const char* const kNoInterval = "Не писать трек";
-
 
 QPushButton* MakeButton(const QString& text, int width, int height, QWidget* parent) {
     auto* button = new QPushButton(text, parent);
@@ -187,12 +192,17 @@ void CTrackDlg::OnSendInterval() {
 
 void CTrackDlg::OnGetTable() {
     std::vector<TrackEntry> tracks;
-    try {
-        BusyCursor busy;
-        tracks = m_link.ReadTrackTable();
-    } catch (const MCommunication::LLDevException& error) {
-        ShowLinkError(error);
-        tracks.clear();
+    std::optional<QString> linkError;
+    RunWithWaitBox(QStringLiteral("Чтение таблицы треков…"), [this, &tracks, &linkError] {
+        try {
+            tracks = m_link.ReadTrackTable();
+        } catch (const MCommunication::LLDevException& error) {
+            linkError = QString::fromStdString(MCommunication::ErrorText(error));
+            tracks.clear();
+        }
+    });
+    if (linkError) {
+        m_ui.ShowMessage(*linkError, UserInterface::Icon::Error);
     }
     if (tracks.empty()) {
         m_ui.ShowMessage(QStringLiteral("Не удалось получить информацию о треках"),
@@ -213,6 +223,49 @@ void CTrackDlg::OnGetTable() {
     m_hint->hide();
 }
 
+void CTrackDlg::RunWithWaitBox(const QString& text, const std::function<void()>& job) {
+    QDialog box(this, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    box.setWindowTitle(kProgramName);
+    box.setModal(true);
+    auto* label = new QLabel(text, &box);
+    auto* cancel = new QPushButton(QStringLiteral("Отмена"), &box);
+    cancel->setAutoDefault(false);
+    auto* layout = new QVBoxLayout(&box);
+    layout->addWidget(label);
+    auto* row = new QHBoxLayout;
+    row->addStretch(1);
+    row->addWidget(cancel);
+    row->addStretch(1);
+    layout->addLayout(row);
+
+    std::atomic<bool> done{false};
+    const auto stop = [this, cancel] {
+        SetLinkCancel(m_link, true);
+        cancel->setEnabled(false);
+    };
+    connect(cancel, &QPushButton::clicked, &box, stop);
+    // Escape cuts the read short too; the box comes back until the worker has ended.
+    connect(&box, &QDialog::rejected, &box, [&done, stop] {
+        if (!done.load()) {
+            stop();
+        }
+    });
+    m_waitBox = &box;
+    SetLinkCancel(m_link, false);
+    std::thread worker([&] {
+        job();
+        done.store(true);
+        QMetaObject::invokeMethod(
+            &box, [&box] { box.accept(); }, Qt::QueuedConnection);
+    });
+    while (!done.load()) {
+        box.exec();
+    }
+    worker.join();
+    SetLinkCancel(m_link, false);
+    m_waitBox = nullptr;
+}
+
 void CTrackDlg::OnGetTrack() {
     const std::vector<uint32_t> rows = m_list->GetSelectedRows();
     if (rows.empty()) {
@@ -222,25 +275,37 @@ void CTrackDlg::OnGetTrack() {
     if (path.isEmpty()) {
         return;
     }
+    const std::string file = QFile::encodeName(path).toStdString();
+    std::string why;
+    if (!CheckTrackOutput(file, m_link.m_tracks, rows, &why)) {
+        m_ui.ShowMessage(QString::fromStdString(OutputRefusedText(why)),
+                         UserInterface::Icon::Error);
+        return;
+    }
+    std::vector<uint32_t> colours;
     for (const uint32_t row : rows) {
+        colours.push_back(m_list->GetItemData(static_cast<int>(row)));
         m_list->SetItemData(static_cast<int>(row), CMyListCtrl::kDoneRowColour);
     }
     CTrackProgressDlg progress(m_link, rows, m_ui, this);
     progress.exec();
+    const TrackDownloadResult& result = progress.Result();
     if (progress.LinkError()) {
         m_ui.ShowMessage(*progress.LinkError(), UserInterface::Icon::Error);
     }
-    if (progress.Received().empty()) {
-        m_ui.ShowMessage(QStringLiteral("Ошибка при получении треков"), UserInterface::Icon::Error);
-        return;
+    const TrackSaveOutcome outcome = SaveDownloadedTracks(m_link.m_tracks, result, file);
+    // Only the rows of the tracks in the file stay grey.
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const bool kept =
+            outcome.result == KmlWriteResult::Written &&
+            std::find(result.saved.begin(), result.saved.end(), rows[i]) != result.saved.end();
+        if (!kept) {
+            m_list->SetItemData(static_cast<int>(rows[i]), colours[i]);
+        }
     }
-    std::string why;
-    if (WriteTrackKml(progress.Received(), QFile::encodeName(path).toStdString(), &why) ==
-        KmlWriteResult::Failed) {
-        m_ui.ShowMessage(QStringLiteral("Не удалось записать файл %1:\n%2")
-                             .arg(path, QString::fromStdString(why)),
-                         UserInterface::Icon::Error);
-    }
+    m_ui.ShowMessage(QString::fromStdString(SaveOutcomeText(outcome, file)),
+                     outcome.result == KmlWriteResult::Written ? UserInterface::Icon::Information
+                                                               : UserInterface::Icon::Error);
 }
 
 void CTrackDlg::OnClearMemory() {

@@ -3,6 +3,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 
 #include "controls/CTabDialog.h"
 
@@ -10,6 +11,7 @@ class CLabel;
 class CMyListCtrl;
 class CTextProgressCtrl;
 class QComboBox;
+class QDialog;
 class QPushButton;
 
 // The track page of the tab control.
@@ -36,6 +38,8 @@ public:
     QPushButton* GetTrackButton() const { return m_getTrackButton; }
     QPushButton* ClearButton() const { return m_clearButton; }
     QPushButton* SendIntervalButton() const { return m_sendIntervalButton; }
+    // The wait box of a table read while it is up, else nullptr.
+    QDialog* WaitBox() const { return m_waitBox; }
 
 public slots:
     void OnSendInterval();
@@ -46,6 +50,9 @@ public slots:
 private:
     void ExchangeToControls();
     void ExchangeFromControls();
+    // Runs job on a worker while a small modal box with a cancel button keeps the window live;
+    // cancel cuts the link's transfer short.
+    void RunWithWaitBox(const QString& text, const std::function<void()>& job);
 
     QString m_interval;
     QComboBox* m_intervalBox;
@@ -56,4 +63,5 @@ private:
     QPushButton* m_getTableButton;
     QPushButton* m_getTrackButton;
     QPushButton* m_clearButton;
+    QDialog* m_waitBox = nullptr;
 };

@@ -32,12 +32,12 @@ CTrackProgressDlg::CTrackProgressDlg(DeviceLink& link, std::vector<uint32_t> ind
                                      UserInterface& ui, QWidget* parent)
     : QDialog(parent,
               Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),  // no close box
+      m_session(link, std::move(indices)),
       m_bar(new QProgressBar(this)),
       m_summary(new QLabel(this)),
       m_stopButton(new QPushButton(QStringLiteral("Остановить"), this)),
       m_link(&link),
-      m_ui(ui),
-      m_indices(std::move(indices)) {
+      m_ui(ui) {
     setWindowTitle(QStringLiteral("Dialog"));
     setModal(true);
     m_bar->setRange(0, 100);
@@ -56,20 +56,12 @@ CTrackProgressDlg::CTrackProgressDlg(DeviceLink& link, std::vector<uint32_t> ind
     row->addWidget(m_stopButton);
     layout->addLayout(row);
     connect(m_stopButton, &QPushButton::clicked, this, &CTrackProgressDlg::RequestStop);
-
-    // Point counts as the table gives them; the worker never changes the records.
-    for (const uint32_t index : m_indices) {
-        const uint32_t points =
-            index < m_link->m_tracks.size() ? m_link->m_tracks[index].PointCount() : 0;
-        m_weights.push_back(points + 1);
-        m_totalWeight += points + 1;
-    }
     m_summary->setText(SummaryText());
 }
 
 CTrackProgressDlg::~CTrackProgressDlg() {
     m_abandoned = true;
-    m_stop = true;
+    m_session.RequestStop();
     if (m_thread.joinable()) {
         m_thread.join();
     }
@@ -77,45 +69,39 @@ CTrackProgressDlg::~CTrackProgressDlg() {
 
 void CTrackProgressDlg::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    if (!m_thread.joinable() && !m_finished.load()) {
+    if (!m_thread.joinable() && !m_session.Finished()) {
         StartWorker();
     }
 }
 
 void CTrackProgressDlg::StartWorker() {
-    m_finished.store(false);
     m_clock.start();
-    m_thread = std::thread([this] { DownloadWorker(); });
+    m_thread = std::thread([this] {
+        m_result = m_session.Run(*this);
+        // The session publishes Finished() after its result; the text follows at once.
+        QMetaObject::invokeMethod(
+            this, [this] { Refresh(); }, Qt::QueuedConnection);
+    });
     m_timerId = startTimer(kTickMs);
 }
 
-void CTrackProgressDlg::DownloadWorker() {
-    const auto n = static_cast<unsigned>(m_indices.size());
-    try {
-        for (unsigned k = 0; k < n && !m_stop.load(); ++k) {
-            m_current.store(k);
-            const QString caption = QStringLiteral("Получение %1 трека из %2").arg(k + 1).arg(n);
-            QMetaObject::invokeMethod(
-                this, [this, caption] { setWindowTitle(caption); }, Qt::QueuedConnection);
-            m_progressAtStart.store(m_link->m_progress.load());
-            m_transferring.store(true);
-            TrackEntry entry = m_link->DownloadTrack(m_indices[k]);
-            m_transferring.store(false);
-            if (entry.checksumOk || AskToKeep()) {
-                m_received.push_back(std::move(entry));
-            }
-            m_doneWeight.fetch_add(m_weights[k]);
-        }
-    } catch (const MCommunication::LLDevException& e) {
-        m_linkError = QString::fromStdString(MCommunication::ErrorText(e));
-    } catch (const std::exception& e) {
-        m_linkError = QString::fromLocal8Bit(e.what());
-    }
-    // Everything above is visible to whoever sees the flag.
-    m_finished.store(true, std::memory_order_release);
+void CTrackProgressDlg::OnTrackStarted(std::size_t k, std::size_t n) {
+    const QString caption = QStringLiteral("Получение %1 трека из %2").arg(k).arg(n);
+    QMetaObject::invokeMethod(
+        this,
+        [this, caption] {
+            setWindowTitle(caption);
+            Refresh();
+        },
+        Qt::QueuedConnection);
 }
 
-bool CTrackProgressDlg::AskToKeep() {
+void CTrackProgressDlg::OnTrackEnded(std::size_t, std::size_t) {
+    QMetaObject::invokeMethod(
+        this, [this] { Refresh(); }, Qt::QueuedConnection);
+}
+
+bool CTrackProgressDlg::KeepDamagedTrack(uint32_t) {
     auto answer = std::make_shared<std::promise<bool>>();
     std::future<bool> future = answer->get_future();
     QMetaObject::invokeMethod(
@@ -133,40 +119,25 @@ bool CTrackProgressDlg::AskToKeep() {
     return future.get();
 }
 
-double CTrackProgressDlg::OverallFraction() const {
-    if (m_totalWeight == 0) {
-        return 1.0;
+std::optional<QString> CTrackProgressDlg::LinkError() const {
+    if (m_result.error.empty()) {
+        return std::nullopt;
     }
-    if (m_finished.load(std::memory_order_acquire)) {
-        return 1.0;
-    }
-    double current = m_link->m_progress.load();
-    if (!std::isfinite(current)) {
-        current = 0.0;
-    }
-    current = std::clamp(current, 0.0, 1.0);
-    const uint32_t k = m_current.load();
-    const uint64_t done = m_doneWeight.load();
-    // The fraction is not reset between tracks: it counts only once the current track has
-    // moved it.
-    double partial = 0.0;
-    if (m_transferring.load() && k < m_weights.size() && current != m_progressAtStart.load()) {
-        partial = current * (m_weights[k] - 1);
-    }
-    return std::clamp((static_cast<double>(done) + partial) / m_totalWeight, 0.0, 1.0);
+    return QString::fromStdString(m_result.error);
 }
 
 QString CTrackProgressDlg::SummaryText() const {
     const double fraction = OverallFraction();
     QString text = QStringLiteral("Всего: %1 %").arg(static_cast<int>(fraction * 100.0));
-    if (m_stop.load() && !m_finished.load()) {
-        return text + QStringLiteral(", остановка после текущего трека…");
-    }
-    const qint64 elapsed = m_clock.isValid() ? m_clock.elapsed() : 0;
-    if (fraction >= 1.0) {
+    if (m_session.Finished() || fraction >= 1.0) {
         return text;
     }
-    if (fraction < 0.005 || elapsed < 1000) {
+    if (m_session.StopRequested()) {
+        return text + QStringLiteral(", остановка…");
+    }
+    const qint64 elapsed = m_clock.isValid() ? m_clock.elapsed() : 0;
+    // Nothing measured yet to estimate from.
+    if (fraction < 0.005 || elapsed <= 0) {
         return text + QStringLiteral(", оставшееся время оценивается…");
     }
     const auto left =
@@ -175,16 +146,16 @@ QString CTrackProgressDlg::SummaryText() const {
 }
 
 void CTrackProgressDlg::RequestStop() {
-    if (m_finished.load()) {
+    if (m_session.Finished()) {
         return;
     }
-    m_stop = true;
+    m_session.RequestStop();
     m_stopButton->setEnabled(false);
     m_summary->setText(SummaryText());
 }
 
 void CTrackProgressDlg::reject() {
-    if (!m_finished.load()) {
+    if (!m_session.Finished()) {
         RequestStop();
         return;
     }
@@ -192,14 +163,25 @@ void CTrackProgressDlg::reject() {
 }
 
 void CTrackProgressDlg::accept() {
-    if (!m_finished.load()) {
+    if (!m_session.Finished()) {
         return;
     }
     QDialog::accept();
 }
 
+void CTrackProgressDlg::done(int result) {
+    if (!m_session.Finished()) {
+        RequestStop();
+        return;
+    }
+    if (m_thread.joinable()) {
+        m_thread.join();  // the worker ends right after the session, its result in place
+    }
+    QDialog::done(result);
+}
+
 void CTrackProgressDlg::closeEvent(QCloseEvent* event) {
-    if (!m_finished.load()) {
+    if (!m_session.Finished()) {
         RequestStop();
         event->ignore();
         return;
@@ -215,18 +197,19 @@ void CTrackProgressDlg::timerEvent(QTimerEvent* event) {
     }
 }
 
-void CTrackProgressDlg::OnTick() {
+void CTrackProgressDlg::Refresh() {
     const double progress = m_link->m_progress.load();
     const double position = std::isfinite(progress) ? std::trunc(progress * 100.0) : 0.0;
     m_bar->setValue(static_cast<int>(std::clamp(position, 0.0, 100.0)));
     m_summary->setText(SummaryText());
-    if (m_finished.load(std::memory_order_acquire) && !m_ending) {
+}
+
+void CTrackProgressDlg::OnTick() {
+    Refresh();
+    if (m_session.Finished() && !m_ending) {
         m_ending = true;
-        if (m_thread.joinable()) {
-            m_thread.join();  // the worker ends right after setting the flag
-        }
         killTimer(m_timerId);
         m_timerId = 0;
-        QDialog::done(QDialog::Accepted);
+        done(QDialog::Accepted);
     }
 }

@@ -13,14 +13,6 @@
 
 namespace {
 
-// The link's cut-off flag for the transfer under way, where the link has one.
-template <class Link>
-void SetLinkCancel(Link& link, bool cancel) {
-    if constexpr (requires { link.m_cancel.store(cancel); }) {
-        link.m_cancel.store(cancel);
-    }
-}
-
 // The Russian noun form for a count: 1 трек, 2 трека, 5 треков (11..14 треков).
 const char* TrackWord(std::size_t count) {
     const std::size_t lastTwo = count % 100;
@@ -38,6 +30,10 @@ const char* TrackWord(std::size_t count) {
 }
 
 }  // namespace
+
+void SetLinkCancel(DeviceLink& link, bool cancel) {
+    link.m_cancel.store(cancel);
+}
 
 TrackDownload::TrackDownload(DeviceLink& link, std::vector<uint32_t> indices)
     : m_link(link), m_indices(std::move(indices)) {
@@ -179,6 +175,10 @@ TrackSaveOutcome SaveDownloadedTracks(const std::vector<TrackEntry>& table,
         outcome.tracks = 0;
     }
     return outcome;
+}
+
+std::string OutputRefusedText(const std::string& why) {
+    return "Файл не может быть записан, треки не запрошены:\n" + why;
 }
 
 std::string SaveOutcomeText(const TrackSaveOutcome& outcome, const std::string& askedPath) {

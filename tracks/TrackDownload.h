@@ -75,6 +75,10 @@ private:
     std::atomic<double> m_progressAtStart{0.0};
 };
 
+// Sets the link's flag that cuts a transfer under way short (after its current record); the
+// window's table read and the session use it.
+void SetLinkCancel(DeviceLink& link, bool cancel);
+
 // The entries of table at indices (out-of-range indices left out), for the writer.
 std::vector<const TrackEntry*> SelectTracks(const std::vector<TrackEntry>& table,
                                             const std::vector<uint32_t>& indices);
@@ -101,6 +105,9 @@ struct TrackSaveOutcome {
 // Writes the saved tracks of result (entries of table) to TrackOutputPath(path, ...).
 TrackSaveOutcome SaveDownloadedTracks(const std::vector<TrackEntry>& table,
                                       const TrackDownloadResult& result, const std::string& path);
+
+// The refusal of CheckTrackOutput as the user sees it: nothing was asked of the device.
+std::string OutputRefusedText(const std::string& why);
 
 // "Сохранено 4 трека из 7 в файл …" (with the Russian plural forms), and a second line when
 // the file stands beside the one asked for; "Ошибка при получении треков" when none was kept.

@@ -5,38 +5,40 @@
 #include <cstdint>
 #include <vector>
 
+#include "link/CommandByte.h"
+#include "link/WireRecords.h"
+
 // One 32-byte point record, as received.
 struct TrackPoint {
-    std::array<uint8_t, 32> bytes{};
+    TrackPointRecord::Bytes bytes{};
 
-    double Latitude() const;
-    double Longitude() const;
-    uint16_t GroundSpeed() const;    // bytes 11..12
-    uint16_t Altitude() const;       // bytes 13..14, metres
-    double VerticalSpeed() const;    // (whole + tenths/10), negative unless byte 15 is 0x77
-    uint16_t AirSpeed() const;       // bytes 18..19
+    TrackPointRecord Record() const { return TrackPointRecord::FromBytes(bytes); }
+    double Latitude() const { return Record().Latitude(); }
+    double Longitude() const { return Record().Longitude(); }
+    uint16_t GroundSpeed() const { return Record().groundSpeed.Get(); }
+    uint16_t Altitude() const { return Record().altitude.Get(); }  // metres
+    double VerticalSpeed() const { return Record().VerticalSpeed(); }
+    uint16_t AirSpeed() const { return Record().airSpeed.Get(); }
 };
 
 // The 12-byte table record as received, the points, and whether their checksum matched.
 struct TrackEntry {
-    std::array<uint8_t, 12> record{};
+    TrackTableRecord::Bytes record{};
     std::vector<TrackPoint> points;
     bool checksumOk = false;
 
-    uint8_t Day() const { return record[0]; }
-    uint8_t Month() const { return record[1]; }
-    uint8_t Year() const { return record[2]; }  // year - 2000
-    uint8_t Hour() const { return record[3]; }
-    uint8_t Minute() const { return record[4]; }
-    uint8_t Second() const { return record[5]; }
-    uint32_t StartPage() const { return (record[6] << 16) | (record[7] << 8) | record[8]; }
-    uint8_t Interval() const { return record[9]; }
-    uint16_t PointCount() const { return static_cast<uint16_t>((record[10] << 8) | record[11]); }
+    TrackTableRecord Record() const { return TrackTableRecord::FromBytes(record); }
+    uint8_t Day() const { return Record().day; }
+    uint8_t Month() const { return Record().month; }
+    uint8_t Year() const { return Record().year; }  // year - 2000
+    uint8_t Hour() const { return Record().hour; }
+    uint8_t Minute() const { return Record().minute; }
+    uint8_t Second() const { return Record().second; }
+    uint32_t StartPage() const { return Record().startPage.Get(); }
+    uint8_t Interval() const { return Record().interval; }
+    uint16_t PointCount() const { return Record().pointCount.Get(); }
 };
 
-inline constexpr std::array<uint8_t, 12> kTrackTableTerminator = {
-    0xFF, 0xFF, 0xFF, 0xFF, 0xDD, 0xDD, 0xDD, 0xDD, 0xFF, 0xFF, 0xFF, 0xFF};
-inline constexpr uint32_t kTrackTerminatorSum = 1020;
 inline constexpr uint32_t kMemoryPages = 524160;
 inline constexpr uint32_t kPageBytes = 2048;
-inline constexpr uint32_t kPointBytes = 32;
+inline constexpr uint32_t kPointBytes = TrackPointRecord::kSize;

@@ -1,22 +1,28 @@
 // Track table and track download exchanges (0xDD, 0x11).
 
-#include <array>
+#include <string>
 
 #include "link/CommandByte.h"
+#include "link/DeviceException.h"
 #include "link/DeviceLink.h"
-#include "tracks/TrackTable.h"
+#include "link/WireRecords.h"
 
 std::vector<TrackEntry>& DeviceLink::ReadTrackTable() {
-    Send(CommandByte[kCmdReadTrackTable]);
+    SendCommand(CommandByte[kCmdReadTrackTable]);
     m_tracks.clear();
-    for (;;) {
-        std::array<uint8_t, 12> buffer{};
+    while (!m_cancel.load()) {
+        TrackTableRecord::Bytes buffer{};
         const int32_t got = Receive(buffer.data(), static_cast<int32_t>(buffer.size()));
         if (buffer == kTrackTableTerminator) {
             break;
         }
         if (got == 0) {
             break;
+        }
+        if (m_tracks.size() == kMaxTableRecords) {
+            throw MCommunication::AnswerException(
+                "Прибор не закончил таблицу треков: чтение остановлено после " +
+                std::to_string(kMaxTableRecords) + " записей.");
         }
         TrackEntry entry;
         entry.record = buffer;
@@ -26,26 +32,36 @@ std::vector<TrackEntry>& DeviceLink::ReadTrackTable() {
     return m_tracks;
 }
 
-TrackEntry DeviceLink::DownloadTrack(uint32_t index) {
+const TrackEntry& DeviceLink::DownloadTrack(uint32_t index) {
+    static const TrackEntry kNoTrack{};
     if (index >= m_tracks.size()) {
-        return TrackEntry{};
+        return kNoTrack;
     }
     TrackEntry& entry = m_tracks[index];
     if (entry.checksumOk) {
         return entry;
     }
     entry.points.clear();
+    const uint32_t n = entry.PointCount();
+    // Room for every announced record and the one extra a device without terminator sends.
+    entry.points.reserve(n + 1);
 
-    Send(CommandByte[kCmdDownloadTrack]);
-    Send(entry.record.data() + 6, 3);
+    const TrackTableRecord record = entry.Record();
+    SendCommand(CommandByte[kCmdDownloadTrack]);
+    Send(record.startPage.bytes, static_cast<int32_t>(sizeof record.startPage.bytes));
 
     // Prepared once: a short read leaves the previous record's bytes in place.
-    std::array<uint8_t, 32> buffer{};
-    buffer[15] = 0x77;
+    TrackPointRecord prepared{};
+    prepared.verticalSign = TrackPointRecord::kUpwards;
+    TrackPointRecord::Bytes buffer = prepared.ToBytes();
     uint16_t sum = 0;
-    const uint32_t n = entry.PointCount();
     uint32_t k = 0;
+    bool cancelled = false;
     while (k < n + 1) {
+        if (m_cancel.load()) {
+            cancelled = true;
+            break;
+        }
         if (Receive(buffer.data(), static_cast<int32_t>(buffer.size())) == 0) {
             break;
         }
@@ -61,11 +77,16 @@ TrackEntry DeviceLink::DownloadTrack(uint32_t index) {
         // With pointCount 0 this is k / 0, a non-finite value; the dialog shows it as 0.
         m_progress.store(static_cast<double>(k) / static_cast<double>(n));
     }
+    if (entry.points.capacity() - entry.points.size() > 1) {
+        entry.points.shrink_to_fit();  // a track cut short keeps no room for what never came
+    }
 
-    std::array<uint8_t, 2> checksum{};
-    const int32_t got = Receive(checksum.data(), static_cast<int32_t>(checksum.size()));
-    if (got == 2 && ((checksum[0] << 8) | checksum[1]) == sum) {
-        entry.checksumOk = true;
+    if (!cancelled) {
+        std::array<uint8_t, 2> checksum{};
+        const int32_t got = Receive(checksum.data(), static_cast<int32_t>(checksum.size()));
+        if (got == 2 && ((checksum[0] << 8) | checksum[1]) == sum) {
+            entry.checksumOk = true;
+        }
     }
     RefreshLog();
     return entry;

@@ -5,45 +5,6 @@
 #include <cstdio>
 #include <ctime>
 
-#include "link/DataFormats.h"
-
-const std::array<uint8_t, 32> kTrackTerminator = {
-    0xFF, 0xFF, 0xFF, 0xFF, 0x11, 0x11, 0x11, 0x11, 0xFF, 0xFF, 0xFF, 0xFF, 0x11, 0x11, 0x11, 0x11,
-    0xFF, 0xFF, 0xFF, 0xFF, 0x11, 0x11, 0x11, 0x11, 0xFF, 0xFF, 0xFF, 0xFF, 0x11, 0x11, 0x11, 0x11};
-
-namespace {
-
-uint16_t BigEndian16(const uint8_t* p) {
-    return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-
-}  // namespace
-
-double TrackPoint::Latitude() const {
-    return DecodeAngle(bytes.data());
-}
-
-double TrackPoint::Longitude() const {
-    return DecodeAngle(bytes.data() + 4);
-}
-
-uint16_t TrackPoint::GroundSpeed() const {
-    return BigEndian16(bytes.data() + 11);
-}
-
-uint16_t TrackPoint::Altitude() const {
-    return BigEndian16(bytes.data() + 13);
-}
-
-double TrackPoint::VerticalSpeed() const {
-    const double magnitude = bytes[16] + bytes[17] / 10.0;
-    return magnitude * (bytes[15] == 0x77 ? 1.0 : -1.0);
-}
-
-uint16_t TrackPoint::AirSpeed() const {
-    return BigEndian16(bytes.data() + 18);
-}
-
 std::string TrackDurationText(const TrackEntry& entry) {
     const uint32_t d = static_cast<uint32_t>(entry.PointCount()) * entry.Interval();
     if (d == 0) {

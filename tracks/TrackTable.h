@@ -7,9 +7,6 @@
 
 #include "tracks/TrackEntry.h"
 
-// The 32-byte end of a track: FF FF FF FF 11 11 11 11 four times.
-extern const std::array<uint8_t, 32> kTrackTerminator;
-
 // The five column texts of table row j (UTF-8): number, date, time, duration, interval.
 std::array<std::string, 5> TrackRowTexts(const TrackEntry& entry, uint32_t j);
 std::string TrackDurationText(const TrackEntry& entry);  // "неисправный трек" when 0

@@ -133,6 +133,21 @@ protected:
         }
         return QString::fromUtf8(file.readAll());
     }
+    // The one box after a download: how many tracks went into which file.
+    static void ExpectSavedBox(const FakeUserInterface& ui, const QString& text) {
+        ASSERT_NE(ui.LastMessage(), nullptr);
+        EXPECT_EQ(ui.LastMessage()->text, text);
+        EXPECT_EQ(ui.LastMessage()->icon, Icon::Information);
+    }
+    static std::vector<uint32_t> Colours(const CMyListCtrl* list) {
+        std::vector<uint32_t> colours;
+        for (int row = 0; row < list->GetItemCount(); ++row) {
+            colours.push_back(list->GetItemData(row));
+        }
+        return colours;
+    }
+    static constexpr uint32_t kGrey = CMyListCtrl::kDoneRowColour;
+    static constexpr uint32_t kBlack = CMyListCtrl::kDefaultRowColour;
     int DownloadCommands() const {
         const auto commands = m_sim.Received().commands;
         return static_cast<int>(std::count(commands.begin(), commands.end(), 0x11));
@@ -218,7 +233,8 @@ TEST_F(TrackPage, OneIntactTrackIsWritten) {
     ASSERT_EQ(m_ui.FileRequests().size(), 1u);
     EXPECT_EQ(m_ui.FileRequests()[0].defaultSuffix, QStringLiteral("kml"));
     EXPECT_TRUE(m_ui.Questions().empty());
-    EXPECT_TRUE(m_ui.Messages().empty());
+    EXPECT_EQ(m_ui.Messages().size(), 1u);
+    ExpectSavedBox(m_ui, QStringLiteral("Сохранён 1 трек из 1 в файл ") + KmlPath());
     EXPECT_EQ(m_page.List()->GetItemData(0), CMyListCtrl::kDoneRowColour);
     const QString kml = ReadKml();
     EXPECT_EQ(kml.count(QStringLiteral("<LineString>")), 1);
@@ -271,7 +287,13 @@ TEST_F(TrackPage, MiddleTrackWithBadChecksumIsAskedAbout) {
                   QStringLiteral("Ошибка при получении трека (контрольная сумма не совпадает).\n"
                                  "Сохранить трек?"));
         EXPECT_EQ(ui.Questions()[0].icon, Icon::Question);
-        EXPECT_TRUE(ui.Messages().empty());
+        EXPECT_EQ(ui.Messages().size(), 1u);
+        ExpectSavedBox(ui, (keep ? QStringLiteral("Сохранено 3 трека из 3 в файл ")
+                                 : QStringLiteral("Сохранено 2 трека из 3 в файл ")) +
+                               KmlPath());
+        // A dropped track's row gets its colour back.
+        EXPECT_EQ(Colours(page.List()),
+                  (std::vector<uint32_t>{kGrey, keep ? kGrey : kBlack, kGrey}));
         const QString kml = ReadKml();
         EXPECT_EQ(kml.count(QStringLiteral("<LineString>")), keep ? 3 : 2);
         EXPECT_EQ(kml.contains(QStringLiteral("<name>10:00:00</name>")), keep);
@@ -324,21 +346,23 @@ TEST_F(TrackPage, HangUpKeepsWhatArrivedAndReportsTheError) {
 
     m_page.OnGetTrack();
 
-    ASSERT_GE(m_ui.Messages().size(), 1u);
+    ASSERT_EQ(m_ui.Messages().size(), 2u);
     EXPECT_EQ(m_ui.Messages()[0].icon, Icon::Error);
     EXPECT_FALSE(m_ui.Messages()[0].text.isEmpty());
-    EXPECT_EQ(m_ui.Messages().size(), 1u);
+    ExpectSavedBox(m_ui, QStringLiteral("Сохранён 1 трек из 3 в файл ") + KmlPath());
+    EXPECT_EQ(Colours(m_page.List()), (std::vector<uint32_t>{kGrey, kBlack, kBlack}));
     const QString kml = ReadKml();
     EXPECT_EQ(kml.count(QStringLiteral("<LineString>")), 1);
     EXPECT_TRUE(kml.contains(QStringLiteral("<name>09:00:00</name>")));
 }
 
-TEST_F(TrackPage, StopEndsAfterTheCurrentTrack) {
+// Stop cuts the track under way short; the tracks before it are kept.
+TEST_F(TrackPage, StopKeepsTheTracksBeforeTheCurrentOne) {
     // By the button and by Escape; Enter does nothing.
     for (const bool byEscape : {false, true}) {
         SCOPED_TRACE(byEscape ? "Escape" : "button");
         sim::DeviceSimulator device;
-        device.SetTracks({MakeTrack(5, 9, 240), MakeTrack(5, 10, 120), MakeTrack(5, 11, 120)});
+        device.SetTracks({MakeTrack(5, 9, 20), MakeTrack(5, 10, 240), MakeTrack(5, 11, 120)});
         DeviceLink link;
         link.m_port.Open(device.Start(), 115200, 0, 8, 0);
         link.m_port.SetTimeouts(200, 200);
@@ -346,15 +370,16 @@ TEST_F(TrackPage, StopEndsAfterTheCurrentTrack) {
         CTrackDlg page(link, ui);
         page.OnGetTable();
         sim::SimFaults faults;
-        faults.pacingBaud = 57600;  // about 1.3 s for the first track
+        faults.pacingBaud = 57600;  // about 1.3 s for the second track
         device.SetFaults(faults);
         for (const int row : {0, 1, 2}) {
             page.List()->SetRowSelected(row, true);
         }
-        ui.QueueFile(KmlPath());
+        const char* name = byEscape ? "escape.kml" : "button.kml";
+        ui.QueueFile(KmlPath(name));
         bool pressed = false;
         DialogWatcher watcher([&](CTrackProgressDlg& dialog) {
-            if (pressed || dialog.windowTitle() != QStringLiteral("Получение 1 трека из 3")) {
+            if (pressed || dialog.windowTitle() != QStringLiteral("Получение 2 трека из 3")) {
                 return;
             }
             pressed = true;
@@ -373,11 +398,14 @@ TEST_F(TrackPage, StopEndsAfterTheCurrentTrack) {
         page.OnGetTrack();
 
         EXPECT_TRUE(pressed);
-        EXPECT_EQ(watcher.captions.size(), 1u);
+        EXPECT_EQ(watcher.captions.size(), 2u);
         const auto commands = device.Received().commands;
-        EXPECT_EQ(std::count(commands.begin(), commands.end(), 0x11), 1);
-        EXPECT_TRUE(ui.Messages().empty());
-        const QString kml = ReadKml();
+        EXPECT_LT(link.m_tracks[1].points.size(), 240u);  // cut short, not waited for
+        EXPECT_EQ(std::count(commands.begin(), commands.end(), 0x11), 2);
+        EXPECT_EQ(ui.Messages().size(), 1u);
+        ExpectSavedBox(ui, QStringLiteral("Сохранён 1 трек из 3 в файл ") + KmlPath(name));
+        EXPECT_EQ(Colours(page.List()), (std::vector<uint32_t>{kGrey, kBlack, kBlack}));
+        const QString kml = ReadKml(name);
         EXPECT_EQ(kml.count(QStringLiteral("<LineString>")), 1);
         link.m_port.Close();
     }
@@ -412,6 +440,9 @@ TEST_F(TrackPage, UnwritableFileIsReported) {
     ASSERT_EQ(m_ui.Messages().size(), 1u);
     EXPECT_EQ(m_ui.Messages()[0].icon, Icon::Error);
     EXPECT_TRUE(m_ui.Messages()[0].text.contains(QStringLiteral("missing/tracks.kml")));
+    // Refused before the first byte: nothing asked of the device, the row not greyed.
+    EXPECT_EQ(DownloadCommands(), 0);
+    EXPECT_EQ(m_page.List()->GetItemData(0), kBlack);
 }
 
 TEST_F(TrackPage, ClearMemoryAsksFirst) {
@@ -539,7 +570,7 @@ TEST(DownloadDialog, BarFollowsTheFraction) {
         EXPECT_EQ(dialog.exec(), QDialog::Accepted);  // nothing to fetch: the first tick ends it
         EXPECT_LT(clock.elapsed(), 2500);
         EXPECT_EQ(dialog.Bar()->value(), c.position);
-        EXPECT_TRUE(dialog.Received().empty());
+        EXPECT_TRUE(dialog.Result().saved.empty());
         EXPECT_FALSE(dialog.LinkError().has_value());
     }
 }

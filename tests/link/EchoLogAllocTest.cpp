@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <new>
+#include <vector>
 
 #include "link/EchoLog.h"
 
@@ -39,9 +40,11 @@ TEST(EchoLogMemory, FailedAppendEmptiesTheLogSilently) {
     log.Append(1, bytes + 1, true);
     ASSERT_EQ(log.Render(), "> 33 \r\n< 02 \r\n");
 
+    // Bigger than the room left in the log's block: the append has to allocate.
+    const std::vector<uint8_t> big(2 << 20, 0x55);
     g_refuseAllocations = true;
-    log.Append(3, bytes, false);  // must neither throw nor keep a partial chunk
-    g_refuseAllocations = false;
+    log.Append(static_cast<int32_t>(big.size()), big.data(), false);  // neither throws nor keeps
+    g_refuseAllocations = false;                                      // a partial chunk
 
     EXPECT_TRUE(log.Chunks().empty());
     EXPECT_EQ(log.ByteCount(), 0u);
@@ -54,8 +57,9 @@ TEST(EchoLogMemory, RecorderGoesOnAfterAFailedAppend) {
     EchoLogRecorder recorder;
     const uint8_t byte = 0xBB;
     recorder.LogChunk(1, &byte, false);
+    const std::vector<uint8_t> big(2 << 20, 0x55);
     g_refuseAllocations = true;
-    recorder.LogChunk(1, &byte, false);
+    recorder.LogChunk(static_cast<int32_t>(big.size()), big.data(), false);
     g_refuseAllocations = false;
     recorder.RefreshLog();
     EXPECT_EQ(recorder.Text(), "");

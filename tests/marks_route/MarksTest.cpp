@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "marks_route/Marks.h"
+#include "marks_route/MarksExchange.h"
 #include "tracks/KmlConsumers.h"
 #include "tracks/SimLink.h"
 
@@ -148,25 +149,48 @@ TEST_F(MarksExchange, SilentDeviceIsNotAnswering) {
     faults.silentCommands = {0x55};
     m_sim.SetFaults(faults);
     bool answered = true;
-    EXPECT_TRUE(m_link.ReadMarks(&answered).empty());
+    unsigned announced = 7;
+    EXPECT_TRUE(m_link.ReadMarks(&answered, &announced).empty());
     EXPECT_FALSE(answered);
-    // The cleared count byte is still logged, and the log rendered.
-    EXPECT_EQ(Chunks(), (std::vector<Logged>{Sent({0x55}), Got({0x00})}));
+    EXPECT_EQ(announced, 0u);
+    // Only what crossed the line is logged; the log is still rendered.
+    EXPECT_EQ(Chunks(), (std::vector<Logged>{Sent({0x55})}));
     EXPECT_EQ(m_recorder.RefreshCount(), 1);
 }
 
-TEST_F(MarksExchange, MissingRecordsAreZeros) {
+// A device that announces more than it sends: only whole marks come back, none at 0°N 0°E.
+TEST_F(MarksExchange, OnlyTheMarksThatCameAreKept) {
     m_sim.SetMarks({kMoscow, kTiny, kMoscow});
     sim::SimFaults faults;
     faults.marksSent = 1;
     m_sim.SetFaults(faults);
     bool answered = false;
-    EXPECT_EQ(m_link.ReadMarks(&answered),
-              (std::vector<PackedPosition>{kMoscow, PackedPosition{}, PackedPosition{}}));
+    unsigned announced = 0;
+    const std::vector<PackedPosition> got = m_link.ReadMarks(&answered, &announced);
+    EXPECT_EQ(got, (std::vector<PackedPosition>{kMoscow}));
     EXPECT_TRUE(answered);
+    EXPECT_EQ(announced, 3u);
+    EXPECT_EQ(MarksIncompleteText(got.size(), announced), "Получена 1 метка из 3.");
     EXPECT_EQ(Chunks(), (std::vector<Logged>{Sent({0x55}), Got({0x03}),
-                                             Got(Bytes(kMoscow.begin(), kMoscow.end())),
-                                             Got(Bytes(8, 0)), Got(Bytes(8, 0))}));
+                                             Got(Bytes(kMoscow.begin(), kMoscow.end()))}));
+}
+
+TEST(MarksText, CountsAgreeWithTheirNumber) {
+    struct Case {
+        std::size_t received;
+        unsigned announced;
+        const char* text;
+    };
+    const Case cases[] = {
+        {0, 12, "Получено 0 меток из 12."},       {1, 12, "Получена 1 метка из 12."},
+        {4, 12, "Получено 4 метки из 12."},       {5, 12, "Получено 5 меток из 12."},
+        {11, 12, "Получено 11 меток из 12."},     {12, 200, "Получено 12 меток из 200."},
+        {21, 40, "Получена 21 метка из 40."},     {22, 40, "Получено 22 метки из 40."},
+        {111, 255, "Получено 111 меток из 255."}, {254, 255, "Получено 254 метки из 255."},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(MarksIncompleteText(c.received, c.announced), c.text) << c.received;
+    }
 }
 
 }  // namespace

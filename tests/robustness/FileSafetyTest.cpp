@@ -2,14 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -17,11 +21,14 @@
 #include <functional>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "link/DataFormats.h"
 #include "link/KmlOutput.h"
+#include "link/OutputFile.h"
 #include "marks_route/Marks.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tracks/TrackKml.h"
 
 namespace fs = std::filesystem;
@@ -36,7 +43,17 @@ std::string Slurp(const fs::path& path) {
 // A track of count points near 55.75 N 37.6 E, big enough to pass a small file size limit.
 std::vector<TrackEntry> OneTrack(uint16_t count) {
     TrackEntry e;
-    e.record = {5, 3, 13, 9, 0, 0, 0, 0, 0, 5, static_cast<uint8_t>(count >> 8),
+    e.record = {5,
+                3,
+                13,
+                9,
+                0,
+                0,
+                0,
+                0,
+                0,
+                5,
+                static_cast<uint8_t>(count >> 8),
                 static_cast<uint8_t>(count)};
     for (uint16_t i = 0; i < count; ++i) {
         TrackPoint p;
@@ -276,6 +293,312 @@ TEST_F(FileSafety, LongTrackFileEqualsTheWholeDocument) {
     }
     EXPECT_GT(expected.size(), 3u << 20);
     EXPECT_TRUE(Slurp(file) == expected);
+}
+
+// Writes "new contents\n" in two pieces through the one file writer.
+bool WriteNew(const std::string& path, std::string* error) {
+    return WriteOutputFile(
+        path, [](const OutputPieceWriter& write) { return write("new ") && write("contents\n"); },
+        error);
+}
+
+// What lies at a path without following it: "file 0600", "link -> target", "fifo", ...
+std::string KindAt(const fs::path& path) {
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0) {
+        return "none";
+    }
+    if (S_ISLNK(info.st_mode)) {
+        return "link -> " + fs::read_symlink(path).string();
+    }
+    if (S_ISFIFO(info.st_mode)) {
+        return "fifo";
+    }
+    if (S_ISCHR(info.st_mode)) {
+        return "char";
+    }
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", info.st_mode & 07777);
+    return (S_ISREG(info.st_mode) ? "file " : "other ") + std::string(mode);
+}
+
+std::vector<std::string> Names(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Path kinds in the file system: what the check and the writer make of each, and what is left.
+TEST_F(FileSafety, PathKindsAreReplacedRefusedOrKept) {
+    struct Case {
+        const char* name;
+        std::function<fs::path(const fs::path& dir)> make;  // returns the path to write
+        bool ok;
+        const char* errorPart;  // when refused
+        std::function<void(const fs::path& dir)> verify;
+    };
+    const std::vector<Case> cases = {
+        {"new file", [](const fs::path& d) { return d / "out.kml"; }, true, nullptr,
+         [](const fs::path& d) {
+             EXPECT_EQ(Slurp(d / "out.kml"), "new contents\n");
+             EXPECT_EQ(Names(d), std::vector<std::string>{"out.kml"});
+         }},
+        {"regular file keeps its mode",
+         [](const fs::path& d) {
+             std::ofstream(d / "out.kml") << "old contents\n";
+             chmod((d / "out.kml").c_str(), 0600);
+             return d / "out.kml";
+         },
+         true, nullptr,
+         [](const fs::path& d) {
+             EXPECT_EQ(Slurp(d / "out.kml"), "new contents\n");
+             EXPECT_EQ(KindAt(d / "out.kml"), "file 0600");
+             EXPECT_EQ(Names(d), std::vector<std::string>{"out.kml"});
+         }},
+        {"link to a file in another folder",
+         [](const fs::path& d) {
+             fs::create_directory(d / "store");
+             std::ofstream(d / "store" / "real.kml") << "old contents\n";
+             chmod((d / "store" / "real.kml").c_str(), 0640);
+             fs::create_symlink("store/real.kml", d / "out.kml");
+             return d / "out.kml";
+         },
+         true, nullptr,
+         [](const fs::path& d) {
+             EXPECT_EQ(KindAt(d / "out.kml"), "link -> store/real.kml");
+             EXPECT_EQ(Slurp(d / "store" / "real.kml"), "new contents\n");
+             EXPECT_EQ(KindAt(d / "store" / "real.kml"), "file 0640");
+             EXPECT_EQ(Names(d / "store"), std::vector<std::string>{"real.kml"});
+         }},
+        {"hard link: the other name keeps the old contents",
+         [](const fs::path& d) {
+             std::ofstream(d / "out.kml") << "old contents\n";
+             fs::create_hard_link(d / "out.kml", d / "other.kml");
+             return d / "out.kml";
+         },
+         true, nullptr,
+         [](const fs::path& d) {
+             EXPECT_EQ(Slurp(d / "out.kml"), "new contents\n");
+             EXPECT_EQ(Slurp(d / "other.kml"), "old contents\n");
+         }},
+        {"dangling link",
+         [](const fs::path& d) {
+             fs::create_symlink("nowhere/x.kml", d / "out.kml");
+             return d / "out.kml";
+         },
+         false, "несуществующий",
+         [](const fs::path& d) {
+             EXPECT_EQ(KindAt(d / "out.kml"), "link -> nowhere/x.kml");
+             EXPECT_EQ(Names(d), std::vector<std::string>{"out.kml"});
+         }},
+        {"link loop",
+         [](const fs::path& d) {
+             fs::create_symlink("b.kml", d / "a.kml");
+             fs::create_symlink("a.kml", d / "b.kml");
+             return d / "a.kml";
+         },
+         false, "кольцо",
+         [](const fs::path& d) {
+             EXPECT_EQ(KindAt(d / "a.kml"), "link -> b.kml");
+             EXPECT_EQ(KindAt(d / "b.kml"), "link -> a.kml");
+         }},
+        {"folder",
+         [](const fs::path& d) {
+             fs::create_directory(d / "out.kml");
+             return d / "out.kml";
+         },
+         false, std::strerror(EISDIR),
+         [](const fs::path& d) { EXPECT_TRUE(fs::is_empty(d / "out.kml")); }},
+        {"missing folder", [](const fs::path& d) { return d / "none" / "out.kml"; }, false,
+         std::strerror(ENOENT), [](const fs::path& d) { EXPECT_TRUE(fs::is_empty(d)); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path dir = m_dir / "case";
+        fs::remove_all(dir);
+        fs::create_directory(dir);
+        const fs::path path = c.make(dir);
+        std::string checkError;
+        EXPECT_EQ(CheckOutputPath(path.string(), 1000, &checkError), c.ok) << checkError;
+        std::string writeError;
+        EXPECT_EQ(WriteNew(path.string(), &writeError), c.ok) << writeError;
+        if (!c.ok) {
+            for (const std::string& error : {checkError, writeError}) {
+                EXPECT_NE(error.find(path.string()), std::string::npos) << error;
+                EXPECT_NE(error.find(c.errorPart), std::string::npos) << error;
+            }
+        }
+        c.verify(dir);
+    }
+}
+
+// Anything that is not a regular file is written into, in one stream, and stays what it was.
+TEST_F(FileSafety, StreamsAreWrittenIntoNeverReplaced) {
+    // A FIFO, read by another thread.
+    const fs::path fifo = m_dir / "pipe.kml";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string fromFifo;
+    std::thread reader([&] {
+        const int fd = open(fifo.c_str(), O_RDONLY | O_CLOEXEC);
+        char buffer[256];
+        ssize_t n = 0;
+        while (fd >= 0 && (n = read(fd, buffer, sizeof buffer)) > 0) {
+            fromFifo.append(buffer, static_cast<std::size_t>(n));
+        }
+        if (fd >= 0) {
+            close(fd);
+        }
+    });
+    std::string error;
+    EXPECT_TRUE(CheckOutputPath(fifo.string(), 1ull << 50, &error)) << error;  // no space check
+    EXPECT_TRUE(WriteNew(fifo.string(), &error)) << error;
+    reader.join();
+    EXPECT_EQ(fromFifo, "new contents\n");
+    EXPECT_EQ(KindAt(fifo), "fifo");
+    EXPECT_EQ(Names(m_dir), std::vector<std::string>{"pipe.kml"});
+
+    // A link through the process's own descriptors (as /dev/stdout is) goes into that one.
+    int pipeFds[2];
+    ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
+    const fs::path stdoutLike = m_dir / "stdout";
+    fs::create_symlink("/proc/self/fd/" + std::to_string(pipeFds[1]), stdoutLike);
+    EXPECT_TRUE(CheckOutputPath(stdoutLike.string(), 1000, &error)) << error;
+    EXPECT_TRUE(WriteNew(stdoutLike.string(), &error)) << error;
+    close(pipeFds[1]);
+    char buffer[64] = {};
+    EXPECT_EQ(read(pipeFds[0], buffer, sizeof buffer), 13);
+    EXPECT_EQ(std::string(buffer), "new contents\n");
+    close(pipeFds[0]);
+    EXPECT_EQ(KindAt(stdoutLike), "link -> /proc/self/fd/" + std::to_string(pipeFds[1]));
+
+    // A reader that has gone away is an error, not the end of the process.
+    const fs::path lonely = m_dir / "lonely";
+    ASSERT_EQ(mkfifo(lonely.c_str(), 0600), 0);
+    std::thread quitter([&] {
+        const int fd = open(lonely.c_str(), O_RDONLY | O_CLOEXEC);
+        close(fd);
+    });
+    const bool written = WriteOutputFile(
+        lonely.string(),
+        [&quitter](const OutputPieceWriter& write) {
+            quitter.join();
+            return write(std::string(100000, 'x'));
+        },
+        &error);
+    EXPECT_FALSE(written);
+    EXPECT_NE(error.find(std::strerror(EPIPE)), std::string::npos) << error;
+
+    // A character device made in the folder (root only): written into, still a device.
+    const fs::path device = m_dir / "null.kml";
+    if (mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+        EXPECT_TRUE(CheckOutputPath(device.string(), 1ull << 50, &error)) << error;
+        EXPECT_TRUE(WriteNew(device.string(), &error)) << error;
+        EXPECT_EQ(KindAt(device), "char");
+    } else {
+        EXPECT_NE(geteuid(), 0u) << "mknod as root: " << std::strerror(errno);
+    }
+}
+
+// Standard output for "-": written straight into (the child's stdout is a pipe).
+TEST_F(FileSafety, DashIsStandardOutput) {
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        dup2(pipeFds[1], STDOUT_FILENO);
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        std::string error;
+        const bool ok = CheckOutputPath("-", 1ull << 50, &error) && WriteNew("-", &error);
+        _exit(ok ? 0 : 1);
+    }
+    close(pipeFds[1]);
+    std::string out;
+    char buffer[64];
+    ssize_t n = 0;
+    while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) {
+        out.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(pipeFds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(out, "new contents\n");
+}
+
+// Before the transfer: not enough room (free space, file size limit) or no right to write.
+TEST_F(FileSafety, CheckRefusesWhatCannotHoldTheTracks) {
+    const fs::path file = m_dir / "out.kml";
+    std::string error;
+    EXPECT_TRUE(CheckOutputPath(file.string(), 1 << 20, &error)) << error;
+    EXPECT_FALSE(CheckOutputPath(file.string(), 1ull << 60, &error));
+    EXPECT_NE(error.find("недостаточно места"), std::string::npos) << error;
+    EXPECT_NE(error.find(file.string()), std::string::npos) << error;
+    {
+        FileSizeLimit limit(4096);
+        ASSERT_TRUE(limit.Ok());
+        EXPECT_TRUE(CheckOutputPath(file.string(), 4000, &error)) << error;
+        EXPECT_FALSE(CheckOutputPath(file.string(), 5000, &error));
+        EXPECT_NE(error.find(std::strerror(EFBIG)), std::string::npos) << error;
+    }
+    const fs::path folder = m_dir / "readonly";
+    fs::create_directory(folder);
+    chmod(folder.c_str(), 0555);
+    const ChildResult r = InChild([&](std::string* childError) {
+        if (geteuid() == 0) {
+            const passwd* nobody = getpwnam("nobody");
+            if (nobody == nullptr || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) {
+                *childError = "cannot drop root";
+                return true;
+            }
+        }
+        return CheckOutputPath((folder / "out.kml").string(), 1000, childError);
+    });
+    ASSERT_TRUE(r.exited);
+    EXPECT_FALSE(r.wrote);
+    EXPECT_NE(r.error.find(std::strerror(EACCES)), std::string::npos) << r.error;
+    EXPECT_FALSE(fs::exists(file));
+}
+
+// A signal handler can take the temporary file away while a replacement is under way.
+TEST_F(FileSafety, TemporaryOfAWriteUnderWayCanBeRemoved) {
+    const fs::path file = m_dir / "out.kml";
+    std::ofstream(file) << "old contents\n";
+    std::string error;
+    std::vector<std::string> during;
+    EXPECT_FALSE(WriteOutputFile(
+        file.string(),
+        [&](const OutputPieceWriter& write) {
+            write("half");
+            during = Names(m_dir);
+            RemoveOutputTemporary();
+            return false;  // the process would end here
+        },
+        &error));
+    EXPECT_EQ(during.size(), 2u);
+    ExpectOnlyTheOldFile(m_dir, file);
+    RemoveOutputTemporary();  // nothing under way: nothing happens
+    ExpectOnlyTheOldFile(m_dir, file);
+}
+
+TEST(IncompleteName, BesideThePath) {
+    const struct {
+        const char* path;
+        const char* name;
+    } cases[] = {
+        {"tracks.kml", "tracks-неполный.kml"},
+        {"/a/b.c/полёт.kml", "/a/b.c/полёт-неполный.kml"},
+        {"/a/b.c/tracks", "/a/b.c/tracks-неполный"},
+        {"dir/.hidden", "dir/.hidden-неполный"},
+        {"a.tar.kml", "a.tar-неполный.kml"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(IncompleteFileName(c.path), c.name);
+    }
 }
 
 }  // namespace

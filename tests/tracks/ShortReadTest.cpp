@@ -119,13 +119,18 @@ TEST_F(ShortReads, ShortTableRecordIsPaddedWithZeros) {
     EXPECT_EQ(m_recorder.RefreshCount(), 1);
 }
 
-TEST_F(ShortReads, ShortMarkIsLoggedWhole) {
-    m_script.answers = {{0x02}, {0x37, 0x2D, 0x0D}};
+TEST_F(ShortReads, ShortMarkEndsTheMarks) {
+    m_script.answers = {
+        {0x03}, {0x37, 0x2D, 0x0D, 0x98, 0x25, 0x25, 0x01, 0x7C}, {0x37, 0x2D, 0x0D}};
     bool answered = false;
-    const std::vector<PackedPosition> marks = m_link.ReadMarks(&answered);
+    unsigned announced = 0;
+    const std::vector<PackedPosition> marks = m_link.ReadMarks(&answered, &announced);
     EXPECT_TRUE(answered);
-    EXPECT_EQ(marks, (std::vector<PackedPosition>{{0x37, 0x2D, 0x0D, 0, 0, 0, 0, 0}, {}}));
-    EXPECT_EQ(ReceivedSizes(), (std::vector<std::size_t>{1, 8, 8}));
+    EXPECT_EQ(announced, 3u);
+    // The cut mark is not completed with zeros, and nothing more is asked of the device.
+    EXPECT_EQ(marks,
+              (std::vector<PackedPosition>{{0x37, 0x2D, 0x0D, 0x98, 0x25, 0x25, 0x01, 0x7C}}));
+    EXPECT_EQ(ReceivedSizes(), (std::vector<std::size_t>{1, 8, 3}));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #pragma once
 // Small builders for table records and point records.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
@@ -13,19 +14,18 @@ namespace track_test {
 
 inline TrackEntry Entry(int day, int month, int year, int hour, int minute, int second,
                         uint32_t startPage = 0, uint8_t interval = 1, uint16_t pointCount = 0) {
+    TrackTableRecord r;
+    r.day = static_cast<uint8_t>(day);
+    r.month = static_cast<uint8_t>(month);
+    r.year = static_cast<uint8_t>(year);
+    r.hour = static_cast<uint8_t>(hour);
+    r.minute = static_cast<uint8_t>(minute);
+    r.second = static_cast<uint8_t>(second);
+    r.startPage.Set(startPage);
+    r.interval = interval;
+    r.pointCount.Set(pointCount);
     TrackEntry e;
-    e.record = {static_cast<uint8_t>(day),
-                static_cast<uint8_t>(month),
-                static_cast<uint8_t>(year),
-                static_cast<uint8_t>(hour),
-                static_cast<uint8_t>(minute),
-                static_cast<uint8_t>(second),
-                static_cast<uint8_t>(startPage >> 16),
-                static_cast<uint8_t>(startPage >> 8),
-                static_cast<uint8_t>(startPage),
-                interval,
-                static_cast<uint8_t>(pointCount >> 8),
-                static_cast<uint8_t>(pointCount)};
+    e.record = r.ToBytes();
     return e;
 }
 
@@ -34,22 +34,17 @@ inline TrackPoint Point(std::initializer_list<uint8_t> latitude,
                         std::initializer_list<uint8_t> longitude, uint16_t groundSpeed,
                         uint16_t altitude, uint8_t sign, uint8_t whole, uint8_t tenths,
                         uint16_t airSpeed) {
+    TrackPointRecord r;
+    std::copy(latitude.begin(), latitude.end(), r.position.begin());
+    std::copy(longitude.begin(), longitude.end(), r.position.begin() + 4);
+    r.groundSpeed.Set(groundSpeed);
+    r.altitude.Set(altitude);
+    r.verticalSign = sign;
+    r.verticalWhole = whole;
+    r.verticalTenths = tenths;
+    r.airSpeed.Set(airSpeed);
     TrackPoint p;
-    std::size_t i = 0;
-    for (uint8_t b : latitude)
-        p.bytes[i++] = b;
-    i = 4;
-    for (uint8_t b : longitude)
-        p.bytes[i++] = b;
-    p.bytes[11] = static_cast<uint8_t>(groundSpeed >> 8);
-    p.bytes[12] = static_cast<uint8_t>(groundSpeed);
-    p.bytes[13] = static_cast<uint8_t>(altitude >> 8);
-    p.bytes[14] = static_cast<uint8_t>(altitude);
-    p.bytes[15] = sign;
-    p.bytes[16] = whole;
-    p.bytes[17] = tenths;
-    p.bytes[18] = static_cast<uint8_t>(airSpeed >> 8);
-    p.bytes[19] = static_cast<uint8_t>(airSpeed);
+    p.bytes = r.ToBytes();
     return p;
 }
 

@@ -102,10 +102,52 @@ TEST(TrackTable, PointValues) {
     EXPECT_DOUBLE_EQ(down.VerticalSpeed(), -255.9);
 }
 
-TEST(TrackTable, TerminatorBytes) {
-    for (std::size_t i = 0; i < 32; ++i) {
-        EXPECT_EQ(kTrackTerminator[i], (i % 8) < 4 ? 0xFF : 0x11) << i;
+TEST(TrackTable, RecordsMatchTheirBytesOnTheLine) {
+    // A table record and a point record written out by hand, every byte distinct where the
+    // layout gives it a meaning, so a field at a wrong offset or in the wrong order shows.
+    const TrackTableRecord::Bytes tableBytes = {0x1F, 0x0C, 0x18, 0x17, 0x3B, 0x3A,
+                                                0x07, 0xFF, 0x80, 0x05, 0xFE, 0x01};
+    const TrackTableRecord table = TrackTableRecord::FromBytes(tableBytes);
+    EXPECT_EQ(table.day, 31);
+    EXPECT_EQ(table.month, 12);
+    EXPECT_EQ(table.year, 24);
+    EXPECT_EQ(table.hour, 23);
+    EXPECT_EQ(table.minute, 59);
+    EXPECT_EQ(table.second, 58);
+    EXPECT_EQ(table.startPage.Get(), 0x07FF80u);
+    EXPECT_EQ(table.interval, 5);
+    EXPECT_EQ(table.pointCount.Get(), 0xFE01);
+    EXPECT_EQ(table.ToBytes(), tableBytes);
+    EXPECT_EQ(Entry(31, 12, 24, 23, 59, 58, 0x07FF80, 5, 0xFE01).record, tableBytes);
+
+    TrackPointRecord::Bytes pointBytes{};
+    const uint8_t head[] = {0x37, 0x2D, 0x0D, 0xAC, 0x25, 0x25, 0x01, 0x7C, 0xA1, 0xA2,
+                            0xA3, 0x01, 0x2C, 0x04, 0xD2, 0x77, 0x03, 0x07, 0x00, 0xC8};
+    std::copy(std::begin(head), std::end(head), pointBytes.begin());
+    for (std::size_t i = 20; i < pointBytes.size(); ++i) {
+        pointBytes[i] = static_cast<uint8_t>(0xB0 + i);  // kept as received
     }
+    const TrackPointRecord point = TrackPointRecord::FromBytes(pointBytes);
+    EXPECT_NEAR(point.Latitude(), 55.755833333, 1e-9);
+    EXPECT_NEAR(point.Longitude(), 37.6173, 1e-9);
+    EXPECT_EQ(point.groundSpeed.Get(), 300);
+    EXPECT_EQ(point.altitude.Get(), 1234);
+    EXPECT_EQ(point.verticalSign, 0x77);
+    EXPECT_DOUBLE_EQ(point.VerticalSpeed(), 3.7);
+    EXPECT_EQ(point.airSpeed.Get(), 200);
+    EXPECT_EQ(point.ToBytes(), pointBytes);
+    TrackPoint stored;
+    stored.bytes = pointBytes;
+    EXPECT_EQ(stored.Altitude(), 1234);
+    EXPECT_EQ(stored.AirSpeed(), 200);
+
+    // Setting a field writes its bytes only.
+    TrackPointRecord changed = point;
+    changed.altitude.Set(0xBEEF);
+    TrackPointRecord::Bytes expected = pointBytes;
+    expected[13] = 0xBE;
+    expected[14] = 0xEF;
+    EXPECT_EQ(changed.ToBytes(), expected);
 }
 
 TEST(TrackTable, StartTimeIsLocalWithDaylightSavingUnknown) {
