@@ -191,6 +191,7 @@ void CPelnoraDlg::Connect() {
             m_link.m_port.Open(QFile::encodeName(m_port->currentText()).toStdString(),
                                LeadingNumber(m_speed->currentText()), 0, 8, 0);
             m_link.m_port.SetTimeouts(1000, 1000);
+            m_link.DrainInput();
             const uint8_t capability = m_link.QueryDevice();
             AnemometerPage()->SetDeviceSupport(capability == 2);
             m_connect->setText(QStringLiteral("Отключиться"));

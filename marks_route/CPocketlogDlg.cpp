@@ -9,6 +9,7 @@
 #include "link/DeviceException.h"
 #include "link/DeviceLink.h"
 #include "marks_route/Marks.h"
+#include "marks_route/MarksExchange.h"
 
 CPocketlogDlg::CPocketlogDlg(DeviceLink& link, UserInterface& ui, QWidget* parent)
     : CTabDialog(link, ui, parent), m_get(new QPushButton(QStringLiteral("Получить"), this)) {
@@ -28,9 +29,10 @@ void CPocketlogDlg::OnGetMarks() {
         return;
     }
     std::vector<PackedPosition> marks;
+    unsigned announced = 0;
     try {
         bool answered = true;
-        marks = m_link.ReadMarks(&answered);
+        marks = m_link.ReadMarks(&answered, &announced);
         if (!answered) {
             m_ui.ShowMessage(QStringLiteral("Прибор не ответил на запрос меток. Файл не записан."),
                              UserInterface::Icon::Error);
@@ -45,6 +47,11 @@ void CPocketlogDlg::OnGetMarks() {
         KmlWriteResult::Failed) {
         m_ui.ShowMessage(QStringLiteral("Не удалось записать файл %1:\n%2")
                              .arg(path, QString::fromStdString(why)),
+                         UserInterface::Icon::Error);
+        return;
+    }
+    if (marks.size() < announced) {
+        m_ui.ShowMessage(QString::fromStdString(MarksIncompleteText(marks.size(), announced)),
                          UserInterface::Icon::Error);
         return;
     }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,6 +35,15 @@ struct SimFaults {
     std::optional<uint8_t> capability;                  // 0x33: answer (default 2)
     std::vector<uint8_t> silentCommands;                // commands that get no answer at all
     uint32_t pacingBaud = 0;                            // >0: send at baud/10 bytes per second
+    // A new command discards what the client has not read of the answer before it (a device
+    // finishes its answer; this one throws the rest away).
+    bool dropPendingAnswer = false;
+    bool endlessTable = false;             // 0xDD: records for ever, never the terminator
+    std::vector<uint8_t> junkAfterAnswer;  // sent after every answer
+    uint32_t byteIntervalMs = 0;           // >0: each answer byte alone, this long after the last
+    // Line noise: every table and point record arrives as random bytes; the terminators and
+    // the checksum (of the stored records) arrive intact.
+    bool garbageRecords = false;
 };
 
 // What the device was told, for checks.
@@ -92,8 +102,9 @@ public:
                                               int second, uint8_t interval, uint16_t pointCount);
     // A long track of synthetic points (65535 points make 2 MiB), built quickly.
     static SimTrack MakeBigTrack(uint16_t points);
-    // Start page in a table record (bytes 6..8).
+    // Start page of a table record.
     static uint32_t StartPage(const std::array<uint8_t, 12>& record);
+    static void SetStartPage(std::array<uint8_t, 12>& record, uint32_t page);
 
 private:
     enum class State { Idle, Arguments, Route };
@@ -111,10 +122,17 @@ private:
     bool WaitMs(uint32_t ms);  // false when stopped meanwhile
     void HangUp();
     void BeginAnswer();
+    bool Reply(std::vector<uint8_t> answer);  // one whole answer, then any junk
+    bool SendJunk();
+    void AnswerEndlessTable();
+    void Garble(uint8_t* record, size_t size, const uint8_t* avoid);
+    void WatchClients();   // open/close events of the slave
+    void DiscardUnread();  // the answer bytes no client has read yet
 
     mutable std::mutex m_mutex;
     int m_master = -1;
     int m_slave = -1;  // held open so the master never sees the client's close
+    int m_watch = -1;  // inotify on the slave: a client's last close ends its exclusive use
     int m_wakePipe[2] = {-1, -1};
     std::string m_slavePath;
     std::thread m_thread;
@@ -132,6 +150,8 @@ private:
     std::vector<uint8_t> m_routeBuffer;
     bool m_stopping = false;
     uint64_t m_paceSent = 0;
+    int m_clients = 0;  // opens of the slave not yet closed, other than m_slave
+    std::mt19937 m_noise{0x5EED};
     std::chrono::steady_clock::time_point m_paceStart;
 
     std::atomic<bool> m_hungUp{false};

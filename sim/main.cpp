@@ -12,6 +12,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "link/DataFormats.h"
 #include "sim/DeviceSimulator.h"
@@ -44,6 +45,11 @@ const char kHelp[] =
     "  --hangup-after N       hang up after N bytes of answers\n"
     "  --capability B         answer B (0-255) to the device query instead of 2\n"
     "  --silent CMD           give no answer to command CMD (hex, e.g. 33); repeatable\n"
+    "  --drop-pending         a new command discards the unread rest of the last answer\n"
+    "  --endless-table        the track table never ends: records without the terminator\n"
+    "  --junk-after HEX       send the bytes HEX (e.g. 0102FF) after every answer\n"
+    "  --byte-interval MS     send each answer byte alone, MS milliseconds apart\n"
+    "  --garbage-records      table and point records arrive as random bytes\n"
     "  --help                 this text\n";
 
 int Usage(const std::string& message) {
@@ -59,6 +65,19 @@ bool ParseNumber(const char* text, unsigned long long max, unsigned long long& v
     errno = 0;
     value = std::strtoull(text, &end, base);
     return errno == 0 && *end == '\0' && value <= max;
+}
+
+// An even number of hex digits, one byte per pair.
+bool ParseHexBytes(const char* text, std::vector<uint8_t>& bytes) {
+    const size_t length = text ? std::strlen(text) : 0;
+    if (length == 0 || length % 2 != 0 || std::strspn(text, "0123456789abcdefABCDEF") != length) {
+        return false;
+    }
+    bytes.clear();
+    for (size_t i = 0; i < length; i += 2) {
+        bytes.push_back(static_cast<uint8_t>(std::stoul(std::string(text + i, 2), nullptr, 16)));
+    }
+    return true;
 }
 
 }  // namespace
@@ -88,6 +107,16 @@ int main(int argc, char** argv) {
             demo = false;
         } else if (option == "--extra-record") {
             faults.extraRecord = true;
+        } else if (option == "--drop-pending") {
+            faults.dropPendingAnswer = true;
+        } else if (option == "--endless-table") {
+            faults.endlessTable = true;
+        } else if (option == "--garbage-records") {
+            faults.garbageRecords = true;
+        } else if (option == "--byte-interval" && number(600000)) {
+            faults.byteIntervalMs = static_cast<uint32_t>(v);
+        } else if (option == "--junk-after" && ParseHexBytes(argument, faults.junkAfterAnswer)) {
+            ++i;
         } else if (option == "--big-track" && number(65535)) {
             bigTrack = static_cast<uint16_t>(v);
         } else if (option == "--baud" && number(4000000)) {

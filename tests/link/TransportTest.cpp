@@ -1,9 +1,13 @@
-// The convenience forms of Transport reach the one virtual Read/Write.
+// The convenience forms of Transport reach the one virtual Read/Write; its time-outs bound reads.
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
+#include "link/ComPort.h"
 #include "link/Transport.h"
 #include "tests/support/StubTransport.h"
 
@@ -59,17 +63,42 @@ TEST(Transport, VectorAndCharFormsForwardAndEmptyIsZero) {
                                                  "write 3"}));
 }
 
-TEST(Transport, TimeoutsStartAtZeroAndKeepWhatWasSet) {
-    RecordingTransport t;
-    int32_t readMs = -1;
-    int32_t writeMs = -1;
-    t.GetTimeouts(readMs, writeMs);
-    EXPECT_EQ(readMs, 0);
-    EXPECT_EQ(writeMs, 0);
-    t.SetTimeouts(1000, 20000);
-    t.GetTimeouts(readMs, writeMs);
-    EXPECT_EQ(readMs, 1000);
-    EXPECT_EQ(writeMs, 20000);
+// The time-outs set through the interface are the ones the next read of a real line waits:
+// a silent line answers after the read time-out, not after one set earlier or at opening.
+TEST(Transport, TimeoutsSetThroughTheInterfaceBoundTheNextRead) {
+    int master = -1;
+    int slave = -1;
+    char name[256];
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    close(slave);
+    MCommunication::ComPort port;
+    port.Open(name, 115200, 0, 8, 0);
+    MCommunication::Transport& line = port;
+
+    struct Case {
+        int32_t readMs;
+        long atLeastMs;
+        long belowMs;
+    };
+    const Case cases[] = {{300, 290, 2000}, {0, 0, 100}, {120, 110, 1000}};
+    for (const Case& c : cases) {
+        line.SetTimeouts(c.readMs, 1000);
+        int32_t readMs = -1;
+        int32_t writeMs = -1;
+        line.GetTimeouts(readMs, writeMs);
+        EXPECT_EQ(readMs, c.readMs);
+        EXPECT_EQ(writeMs, 1000);
+        uint8_t buffer[8];
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(line.Read(buffer, sizeof buffer), 0);
+        const long ms = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              std::chrono::steady_clock::now() - start)
+                                              .count());
+        EXPECT_GE(ms, c.atLeastMs) << c.readMs;
+        EXPECT_LT(ms, c.belowMs) << c.readMs;
+    }
+    port.Close();
+    close(master);
 }
 
 }  // namespace

@@ -1,14 +1,23 @@
 // The simulator's answers and faults, byte for byte, through a real serial port on its pty.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <set>
 #include <thread>
 #include <vector>
 
 #include "link/ComPort.h"
+#include "link/CommandByte.h"
 #include "link/DataFormats.h"
 #include "link/DeviceException.h"
 #include "link/DeviceLink.h"
@@ -280,6 +289,148 @@ TEST_F(SimulatorTest, PacingKeepsTheLineRate) {
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     EXPECT_NEAR(seconds, 2114 / 5760.0, 0.03);
+}
+
+TEST_F(SimulatorTest, InterruptedAnswerIsFinishedUnlessToldToDrop) {
+    const auto tracks = m_sim.Tracks();
+    const Bytes answer =
+        Concat(TrackBytes(tracks[0]), TrackEnd(sim::DeviceSimulator::Checksum(tracks[0])));
+    for (const bool drop : {false, true}) {
+        sim::SimFaults faults;
+        faults.dropPendingAnswer = drop;
+        m_sim.SetFaults(faults);
+        const uint64_t before = m_sim.AnswerBytes();
+        Send({0x11, 0, 0, 0});
+        uint8_t head[40];
+        ASSERT_EQ(m_port.Read(head, sizeof head), 40);
+        // The next command reaches the device while the client is not reading, as when it
+        // sends a command without first reading the rest of the answer.
+        Send({0x33});
+        const auto end = Clock::now() + std::chrono::seconds(2);
+        while (m_sim.AnswerBytes() < before + answer.size() + 1 && Clock::now() < end) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        const Bytes rest = ReadAll();
+        if (drop) {
+            EXPECT_EQ(rest, Bytes{0x02});
+        } else {
+            EXPECT_EQ(rest, Concat(Bytes(answer.begin() + 40, answer.end()), {0x02}));
+        }
+    }
+}
+
+TEST_F(SimulatorTest, HostileFaultsShapeTheAnswer) {
+    const auto tracks = m_sim.Tracks();
+    Bytes table;
+    for (const auto& t : tracks) {
+        table.insert(table.end(), t.record.begin(), t.record.end());
+    }
+    const Bytes tableEnd(kTrackTableTerminator.begin(), kTrackTableTerminator.end());
+
+    sim::SimFaults junk;
+    junk.junkAfterAnswer = {0x01, 0xFF, 0xDD, 0x11, 0x00};
+    m_sim.SetFaults(junk);
+    EXPECT_EQ(Ask({0x33}), (Bytes{0x02, 0x01, 0xFF, 0xDD, 0x11, 0x00}));
+    EXPECT_EQ(Ask({0xDD}), Concat(Concat(table, tableEnd), junk.junkAfterAnswer));
+
+    // Noise in place of every record; the terminators and the true checksum still come.
+    sim::SimFaults garbage;
+    garbage.garbageRecords = true;
+    m_sim.SetFaults(garbage);
+    const Bytes noisyTable = Ask({0xDD});
+    ASSERT_EQ(noisyTable.size(), table.size() + 12);
+    EXPECT_NE(Bytes(noisyTable.begin(), noisyTable.begin() + 36), table);
+    EXPECT_EQ(Bytes(noisyTable.begin() + 36, noisyTable.end()), tableEnd);
+    const Bytes noisyTrack = Ask({0x11, 0, 0, 0});
+    const Bytes records = TrackBytes(tracks[0]);
+    ASSERT_EQ(noisyTrack.size(), records.size() + 34);
+    EXPECT_NE(Bytes(noisyTrack.begin(), noisyTrack.begin() + 64),
+              Bytes(records.begin(), records.begin() + 64));
+    EXPECT_EQ(
+        Bytes(noisyTrack.begin() + static_cast<std::ptrdiff_t>(records.size()), noisyTrack.end()),
+        TrackEnd(sim::DeviceSimulator::Checksum(tracks[0])));
+
+    // One byte at a time: the 17 bytes of the marks take at least 16 gaps.
+    sim::SimFaults slow;
+    slow.byteIntervalMs = 20;
+    m_sim.SetFaults(slow);
+    const auto start = Clock::now();
+    EXPECT_EQ(Ask({0x55}).size(), 17u);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(16 * 20));
+
+    // An endless table: the stored records, then more, and never the terminator.
+    sim::SimFaults endless;
+    endless.endlessTable = true;
+    m_sim.SetFaults(endless);
+    Send({0xDD});
+    Bytes got(12 * 5000);
+    size_t filled = 0;
+    while (filled < got.size()) {
+        const int32_t n =
+            m_port.Read(got.data() + filled, static_cast<int32_t>(got.size() - filled));
+        ASSERT_GT(n, 0) << "the table ended after " << filled << " bytes";
+        filled += static_cast<size_t>(n);
+    }
+    EXPECT_EQ(Bytes(got.begin(), got.begin() + 36), table);
+    for (size_t at = 0; at < got.size(); at += 12) {
+        ASSERT_NE(Bytes(got.begin() + static_cast<std::ptrdiff_t>(at),
+                        got.begin() + static_cast<std::ptrdiff_t>(at + 12)),
+                  tableEnd)
+            << "record " << at / 12;
+    }
+}
+
+// After a client that held the line for exclusive use is killed, another user can open it.
+TEST(SimulatorLine, ExclusiveUseEndsWithTheClient) {
+    sim::DeviceSimulator device;
+    const std::string path = device.Start();
+    const bool root = geteuid() == 0;
+    if (root) {
+        // Root passes the exclusive flag; the second open is made as an ordinary user.
+        ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+    }
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t holder = fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+        const char ok = fd >= 0 && ioctl(fd, TIOCEXCL) == 0 ? 1 : 0;
+        [[maybe_unused]] auto w = write(ready[1], &ok, 1);
+        pause();
+        _exit(0);
+    }
+    char ok = 0;
+    ASSERT_EQ(read(ready[0], &ok, 1), 1);
+    close(ready[0]);
+    close(ready[1]);
+    ASSERT_EQ(ok, 1);
+
+    // Opens the line as an ordinary user: 0 when it opened, else the error.
+    const auto openAsUser = [&] {
+        const pid_t child = fork();
+        if (child == 0) {
+            if (root && (setgid(65534) != 0 || setuid(65534) != 0)) {
+                _exit(255);
+            }
+            const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+            _exit(fd >= 0 ? 0 : (errno & 0x7F));
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_EQ(openAsUser(), EBUSY);  // while the holder lives, the line is its own
+
+    kill(holder, SIGKILL);
+    int status = 0;
+    waitpid(holder, &status, 0);
+    int result = -1;
+    const auto end = Clock::now() + std::chrono::seconds(2);
+    while ((result = openAsUser()) == EBUSY && Clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(result, 0) << std::strerror(result);
 }
 
 TEST(SimulatorScenario, DemoIsDeterministicAndPlausible) {

@@ -288,4 +288,22 @@ TEST_F(TrackExchange, NewTableDiscardsDownloadedPoints) {
     EXPECT_TRUE(table[0].points.empty());
 }
 
+// At 110 baud a record takes 2.9 s on the line, beyond the connection's 1000 ms time-out; the
+// device paces its answer like a real line and the track still arrives whole.
+TEST_F(TrackExchange, TrackAtTheLowestSpeedArrivesWhole) {
+    const SimTrack track = MakeTrack(5, 9, 1);
+    m_sim.SetTracks({track});
+    m_link.m_port.Open(m_path, 110, 0, 8, 0);
+    m_link.m_port.SetTimeouts(1000, 1000);
+    SimFaults faults;
+    faults.pacingBaud = 110;
+    m_sim.SetFaults(faults);
+    TrackEntry entry;
+    entry.record = track.record;
+    m_link.m_tracks = {entry};
+    const TrackEntry& got = m_link.DownloadTrack(0);
+    EXPECT_TRUE(got.checksumOk);
+    ExpectPointsOf(got, track, 1);
+}
+
 }  // namespace
