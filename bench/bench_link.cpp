@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -271,7 +272,98 @@ int Kml(int runs, const std::string& dir) {
     return 0;
 }
 
-// LoadRouteFile on a KML document of 10 000 placemarks.
+// Reads path in a child process: wall time and the child's peak memory. False if it failed.
+bool ReadRouteInChild(const std::string& path, double& ms, double& peakMb, bool& refused) {
+    const auto start = Clock::now();
+    const pid_t child = ::fork();
+    if (child < 0) {
+        return false;
+    }
+    if (child == 0) {
+        const RouteReading reading = ReadRouteFile(path);
+        ::_exit(reading.Refused() ? 1 : 0);
+    }
+    int status = 0;
+    rusage usage{};
+    if (::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status)) {
+        return false;
+    }
+    ms = MsSince(start);
+    peakMb = usage.ru_maxrss / 1024.0;
+    refused = WEXITSTATUS(status) != 0;
+    return true;
+}
+
+// Files built to cost the parser the most, each read in a fresh process.
+struct HostileRoute {
+    const char* key;
+    std::string (*make)();
+};
+
+std::string KmlHead() {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml><Document>\n";
+}
+
+const HostileRoute kHostileRoutes[] = {
+    // Quadratic in the parser's duplicate check: 25 s before the markup was bounded.
+    {"attributes_100k_one_element",
+     [] {
+         std::string text = KmlHead() + "<Folder";
+         for (int i = 0; i < 100000; ++i) {
+             text += " a" + std::to_string(i) + "=\"\"";
+         }
+         return text + "/>\n</Document></kml>\n";
+     }},
+    // The most attributes the scan lets through, 64 on each element.
+    {"attributes_at_bound",
+     [] {
+         std::string text = KmlHead();
+         for (int e = 0; e < 1562; ++e) {
+             text += "<Folder";
+             for (int i = 0; i < 64; ++i) {
+                 text += " a" + std::to_string(i) + "=\"v\"";
+             }
+             text += "/>\n";
+         }
+         return text + "</Document></kml>\n";
+     }},
+    // 16 MiB of small elements: 953 MB before the size cap fell to 8 MiB.
+    {"small_elements_16mib",
+     [] {
+         std::string text = KmlHead();
+         while (text.size() < (16u << 20)) {
+             text += "<a/>";
+         }
+         return text + "</Document></kml>\n";
+     }},
+    // The most markup under the cap, each element with a long value and a text.
+    {"elements_at_bound",
+     [] {
+         std::string text = KmlHead();
+         const std::string value(30, 'v');
+         for (int i = 0; i < 99990; ++i) {
+             text += "<a b=\"" + value + "\">" + value + "</a>\n";
+         }
+         return text + "</Document></kml>\n";
+     }},
+    // Nearly 8 MiB of character references in one text.
+    {"references_8mib",
+     [] {
+         std::string text = KmlHead() + "<description>";
+         while (text.size() < (8u << 20) - 200) {
+             text += "&#x416;&amp; ";
+         }
+         return text + "</description>\n</Document></kml>\n";
+     }},
+    // One text of nearly 8 MiB.
+    {"one_text_8mib",
+     [] {
+         return KmlHead() + "<description>" + std::string((8u << 20) - 200, 'x') +
+                "</description>\n</Document></kml>\n";
+     }},
+};
+
+// LoadRouteFile on a KML document of 10 000 placemarks, then the hostile files.
 int Route(int runs, const std::string& dir) {
     BuildDeviceCharTable();
     const std::string path = dir + "/bench-route.kml";
@@ -326,6 +418,42 @@ int Route(int runs, const std::string& dir) {
     Result("route_full_read_points", static_cast<double>(points));
     std::printf("NOTE route_answer %s\n", ok ? "accepted" : error.c_str());
     std::remove(path.c_str());
+
+    // Each hostile file: median wall time and the largest peak memory of a whole read.
+    double worstMs = 0;
+    double worstMb = 0;
+    for (const HostileRoute& hostile : kHostileRoutes) {
+        const std::string file = dir + "/bench-route-" + hostile.key + ".kml";
+        std::size_t bytes = 0;
+        {
+            const std::string text = hostile.make();  // gone before the reading forks
+            bytes = text.size();
+            std::ofstream(file, std::ios::binary) << text;
+        }
+        std::vector<double> ms;
+        double peakMb = 0;
+        bool refused = false;
+        for (int r = 0; r < runs; ++r) {
+            double t = 0;
+            double mb = 0;
+            if (!ReadRouteInChild(file, t, mb, refused)) {
+                std::fprintf(stderr, "route %s: the reading process failed\n", hostile.key);
+                return 1;
+            }
+            ms.push_back(t);
+            peakMb = std::max(peakMb, mb);
+        }
+        std::remove(file.c_str());
+        const std::string key = std::string("route_hostile_") + hostile.key;
+        Result((key + "_bytes").c_str(), static_cast<double>(bytes));
+        Result((key + "_ms").c_str(), Median(ms));
+        Result((key + "_peak_mb").c_str(), peakMb);
+        std::printf("NOTE %s %s\n", key.c_str(), refused ? "refused" : "read");
+        worstMs = std::max(worstMs, Median(ms));
+        worstMb = std::max(worstMb, peakMb);
+    }
+    Result("route_hostile_worst_ms", worstMs);
+    Result("route_hostile_worst_peak_mb", worstMb);
     return 0;
 }
 

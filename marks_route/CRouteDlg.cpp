@@ -10,6 +10,9 @@
 #include "link/DeviceLink.h"
 #include "marks_route/Route.h"
 
+const QString kRouteFilter = QStringLiteral("KML и GPX (*.kml *.gpx);;") + kKmlFilter +
+                             QStringLiteral(";;GPX (*.gpx);;Все файлы (*)");
+
 CRouteDlg::CRouteDlg(DeviceLink& link, UserInterface& ui, QWidget* parent)
     : CTabDialog(link, ui, parent), m_send(new QPushButton(QStringLiteral("Передать"), this)) {
     auto* top = new QHBoxLayout;
@@ -22,22 +25,25 @@ CRouteDlg::CRouteDlg(DeviceLink& link, UserInterface& ui, QWidget* parent)
 }
 
 void CRouteDlg::OnSendRoute() {
-    const QString path = m_ui.GetOpenFileName(kKmlFilter, QStringLiteral("kml"));
+    const QString path = m_ui.GetOpenFileName(kRouteFilter, QStringLiteral("kml"));
     if (path.isEmpty()) {
         return;
     }
-    // A file that cannot be read, is not well-formed or holds too many points sends nothing.
-    std::vector<RoutePoint> route;
-    std::string why;
-    if (!LoadRouteFile(QFile::encodeName(path).toStdString(), route, &why)) {
-        const QString text =
-            why.empty() ? QStringLiteral("Не удалось прочитать маршрут из файла %1").arg(path)
-                        : QString::fromStdString(why);
-        m_ui.ShowMessage(text, UserInterface::Icon::Error);
+    // A refused file sends nothing; an empty route or left-out entries only when agreed to.
+    const RouteReading reading = ReadRouteFile(QFile::encodeName(path).toStdString());
+    if (reading.Refused()) {
+        m_ui.ShowMessage(QString::fromStdString(reading.refusal), UserInterface::Icon::Error);
         return;
     }
+    if (reading.NeedsConfirmation() &&
+        !m_ui.AskYesNo(QString::fromStdString(reading.Question()), UserInterface::Icon::Question)) {
+        return;
+    }
+    if (const std::string warning = reading.Warning(); !warning.empty()) {
+        m_ui.ShowMessage(QString::fromStdString(warning), UserInterface::Icon::Warning);
+    }
     try {
-        if (!m_link.UploadRoute(route)) {
+        if (!m_link.UploadRoute(reading.points)) {
             m_ui.ShowMessage(QStringLiteral("В маршруте больше 255 точек. Маршрут не передан."),
                              UserInterface::Icon::Error);
             return;

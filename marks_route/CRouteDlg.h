@@ -1,11 +1,14 @@
 #pragma once
-// The route page: reads a route from a KML file and uploads it.
+// The route page: reads a route from a KML or GPX file and uploads it.
 
 #include "controls/CTabDialog.h"
 
 class QPushButton;
 
-// One button: choose a KML file, read its Placemarks, send them as the route.
+// The route file dialog's filters: both kinds together, then each.
+extern const QString kRouteFilter;
+
+// One button: choose a route file, read its points, send them as the route.
 class CRouteDlg : public CTabDialog {
     Q_OBJECT
 public:

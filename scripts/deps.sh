@@ -8,6 +8,7 @@ packages=(
   libtinyxml-dev libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   gpsbabel libxml2-utils
+  clang libclang-rt-dev
   tzdata fonts-dejavu-core locales
 )
 

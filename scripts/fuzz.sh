@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang in build-fuzz and runs each one.
-#   scripts/fuzz.sh [SECONDS]   time per device target (default 60); the route reader runs
-#                               until ROUTE_RUNS executions (default 10000000)
+#   scripts/fuzz.sh [SECONDS]   time per target (default 60); ROUTE_RUNS stops the route
+#                               reader after that many inputs instead (default: no limit)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 SECONDS_PER_TARGET=${1:-60}
-ROUTE_RUNS=${ROUTE_RUNS:-10000000}
+ROUTE_RUNS=${ROUTE_RUNS:--1}
 BUILD_DIR=${BUILD_DIR:-build-fuzz}
 JOBS=${JOBS:-2}
 
@@ -17,8 +17,8 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 corpus="$BUILD_DIR/corpus"
 mkdir -p "$corpus/route" "$corpus/device" "$BUILD_DIR/artifacts"
-# Seeds: every KML file of the tests and examples, and a few device answers.
-find tests examples fuzz/regressions -name '*.kml' -exec cp {} "$corpus/route/" \;
+# Seeds: every KML and GPX file of the tests and examples, and a few device answers.
+find tests examples fuzz/regressions \( -name '*.kml' -o -name '*.gpx' \) -exec cp {} "$corpus/route/" \;
 printf '\x00\x05\x03\x0d\x09\x00\x00\x00\x00\x00\x05\x00\x02\xff\xff\xff\xff\xdd\xdd\xdd\xdd\xff\xff\xff\xff' \
   > "$corpus/device/table"
 printf '\x04\x03' > "$corpus/device/marks"
@@ -38,6 +38,8 @@ run() {
     exit 1
   fi
 }
-run fuzz_route "$corpus/route" -runs="$ROUTE_RUNS" -max_len="${ROUTE_MAX_LEN:-4096}" -dict=fuzz/kml.dict
+# Route files up to 256 KiB: large enough for every bound of the markup scan to be met.
+run fuzz_route "$corpus/route" -max_total_time="$SECONDS_PER_TARGET" -runs="$ROUTE_RUNS" \
+  -max_len="${ROUTE_MAX_LEN:-262144}" -dict=fuzz/kml.dict
 run fuzz_device "$corpus/device" -max_total_time="$SECONDS_PER_TARGET" -max_len=8192
 echo "fuzzing: no crash, leak or hang"

@@ -283,7 +283,7 @@ TEST_F(PagesTest, RouteIsUploadedFromTheChosenFile) {
     PageAt<CRouteDlg>(CMyTabCtrl::kRoutePage)->SendButton()->click();
     ASSERT_EQ(m_ui.FileRequests().size(), 1u);
     EXPECT_FALSE(m_ui.FileRequests()[0].save);
-    EXPECT_EQ(m_ui.FileRequests()[0].filter, kKmlFilter);
+    EXPECT_EQ(m_ui.FileRequests()[0].filter, kRouteFilter);
     ExpectOnlyMessage("Маршрут передан успешно", Icon::Information);
     ASSERT_TRUE(m_sim.WaitForRoute(1, 3000));
     const std::vector<uint8_t> expected = {0x18, 0x37, 0x2D, 0x0D, 0x98, 0x25, 0x25, 0x01, 0x7C,

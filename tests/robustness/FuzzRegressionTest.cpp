@@ -22,15 +22,13 @@ TEST(FuzzRegression, RouteReaderSurvivesEverySavedInput) {
         std::ifstream in(entry.path(), std::ios::binary);
         const std::string text((std::istreambuf_iterator<char>(in)),
                                std::istreambuf_iterator<char>());
-        std::vector<RoutePoint> route;
-        std::string error;
-        if (!ParseRouteKml(text, route, &error)) {
-            EXPECT_FALSE(error.empty());
-            EXPECT_TRUE(route.empty());
+        const RouteReading reading = ReadRouteText(text);
+        if (reading.Refused()) {
+            EXPECT_TRUE(reading.points.empty());
         }
         // The same text cut short at every length near its end.
         for (std::size_t cut = 1; cut <= 8 && cut < text.size(); ++cut) {
-            ParseRouteKml(text.substr(0, text.size() - cut), route, &error);
+            ReadRouteText(text.substr(0, text.size() - cut));
         }
         ++files;
     }
@@ -49,10 +47,7 @@ TEST(FuzzRegression, CutUtf8SequenceAtTheEnd) {
         "<!-- \xD1",
     };
     for (const std::string& text : texts) {
-        std::vector<RoutePoint> route;
-        std::string error;
-        EXPECT_FALSE(ParseRouteKml(text, route, &error)) << text;
-        EXPECT_FALSE(error.empty());
+        EXPECT_TRUE(ReadRouteText(text).Refused()) << text;
     }
 }
 
@@ -64,23 +59,23 @@ TEST(FuzzRegression, PointLimitCountsOnlyPlacemarkElements) {
         std::string text = "<kml><Document><!-- <Placemark> <Placemark/> -->" + extra;
         text += "<![CDATA[<Placemark></Placemark>]]><PlacemarkX/><Placemarks/>";
         for (int i = 0; i < points; ++i) {
-            text += i % 3 == 0 ? "<Placemark/>" : (i % 3 == 1 ? "<Placemark id='p'>" : "<Placemark>");
+            text +=
+                i % 3 == 0 ? "<Placemark/>" : (i % 3 == 1 ? "<Placemark id='p'>" : "<Placemark>");
             if (i % 3 != 0) {
                 text += "<name>P</name></Placemark>";
             }
         }
         return text + "</Document></kml>";
     };
-    std::vector<RoutePoint> route;
-    std::string error;
-    EXPECT_TRUE(ParseRouteKml(document(255, ""), route, &error)) << error;
-    EXPECT_EQ(route.size(), 255u);
-    EXPECT_FALSE(ParseRouteKml(document(256, ""), route, &error));
-    EXPECT_NE(error.find(" 256 "), std::string::npos) << error;
+    const RouteReading all = ReadRouteText(document(255, ""));
+    EXPECT_FALSE(all.Refused()) << all.refusal;
+    EXPECT_EQ(all.withoutPosition.size(), 255u);
+    const RouteReading over = ReadRouteText(document(256, ""));
+    EXPECT_NE(over.refusal.find(" 256 "), std::string::npos) << over.refusal;
     // Too many points in a broken document: the count is what is reported.
-    EXPECT_FALSE(ParseRouteKml(document(300, "<broken>"), route, &error));
-    EXPECT_NE(error.find(" 300 "), std::string::npos) << error;
-    EXPECT_TRUE(route.empty());
+    const RouteReading broken = ReadRouteText(document(300, "<broken>"));
+    EXPECT_NE(broken.refusal.find(" 300 "), std::string::npos) << broken.refusal;
+    EXPECT_TRUE(broken.points.empty());
 }
 
 }  // namespace
