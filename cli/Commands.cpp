@@ -21,6 +21,7 @@
 #include "link/OutputFile.h"
 #include "link/UserTexts.h"
 #include "marks_route/Marks.h"
+#include "marks_route/MarksExchange.h"
 #include "marks_route/Route.h"
 #include "marks_route/SettingsRules.h"
 #include "sim/DeviceSimulator.h"
@@ -171,6 +172,8 @@ int Cli::Connect() {
         return Fail(m_path + ": " + UserText::PortOpenFailure(e, "\n"));
     }
     m_link.m_port.SetTimeouts(1000, 1000);
+    // Whatever an earlier program left on the line is read off (and logged) first.
+    m_link.DrainInput();
     return kExitOk;
 }
 
@@ -390,7 +393,7 @@ int Cli::Download() {
     if (int status = Connect()) {
         return status;
     }
-    DownloadInterrupt interrupt(nullptr);
+    DownloadInterrupt interrupt(&m_link.m_cancel);
     const uint32_t count = static_cast<uint32_t>(m_link.ReadTrackTable().size());
     if (interrupt.Signal() != 0) {
         return 128 + interrupt.Signal();
@@ -472,36 +475,57 @@ int Cli::Marks() {
         return status;
     }
     bool answered = false;
-    const auto marks = m_link.ReadMarks(&answered);
+    unsigned announced = 0;
+    const auto marks = m_link.ReadMarks(&answered, &announced);
     if (!answered) {
         return Fail(m_path + ": " + UserText::kNoAnswer);
     }
+    const bool complete = marks.size() >= announced;
     if (marks.empty()) {
+        if (!complete) {
+            return Fail(m_path + ": " + MarksIncompleteText(0, announced) + " Файл не записан.");
+        }
         std::cerr << UserText::kMarksReceived << "\nВ приборе нет меток, файл не записан.\n";
         return kExitOk;
     }
-    if (WriteMarksKml(m_args.output, marks, &error) != KmlWriteResult::Written) {
-        return Fail(error.empty() ? "не удалось записать файл \"" + m_args.output + "\"." : error);
+    // Marks that came only in part never replace an older file: they go beside it.
+    const std::string path = TrackOutputPath(m_args.output, complete);
+    if (WriteMarksKml(path, marks, &error) != KmlWriteResult::Written) {
+        return Fail(error.empty() ? "не удалось записать файл \"" + path + "\"." : error);
+    }
+    if (!complete) {
+        return Fail(m_path + ": " + MarksIncompleteText(marks.size(), announced) +
+                    " Записаны в файл " + path);
     }
     std::cerr << UserText::kMarksReceived << "\nМеток записано: " << marks.size() << ", файл "
-              << m_args.output << "\n";
+              << path << "\n";
     return kExitOk;
 }
 
 int Cli::RouteUpload() {
-    std::vector<RoutePoint> route;
-    std::string error;
-    if (!LoadRouteFile(m_args.words[0], route, &error)) {
-        return Fail(error);
+    const RouteReading reading = ReadRouteFile(m_args.words[0]);
+    if (reading.Refused()) {
+        return Fail(reading.refusal);
+    }
+    const std::string warning = reading.Warning();
+    if (!warning.empty()) {
+        std::cerr << kProgram << ": предупреждение: " << warning << "\n";
+    }
+    if (reading.NeedsConfirmation()) {
+        if (!m_args.force) {
+            return Fail(reading.Concern() + " Маршрут не передан; чтобы передать его всё же, " +
+                        "добавьте --force.");
+        }
+        std::cerr << kProgram << ": предупреждение: " << reading.Concern() << "\n";
     }
     if (int status = Connect()) {
         return status;
     }
-    if (!m_link.UploadRoute(route)) {
+    if (!m_link.UploadRoute(reading.points)) {
         return Fail("маршрут не передан: в нём больше " + std::to_string(kMaxRoutePoints) +
                     " точек.");
     }
-    std::cerr << UserText::kRouteSent << "\nТочек маршрута: " << route.size() << "\n";
+    std::cerr << UserText::kRouteSent << "\nТочек маршрута: " << reading.points.size() << "\n";
     return kExitOk;
 }
 
