@@ -29,6 +29,7 @@
 #include "link/DataFormats.h"
 #include "link/OutputFile.h"
 #include "link/Version.h"
+#include "marks_route/MarksExchange.h"
 #include "sim/DeviceSimulator.h"
 #include "tracks/KmlConsumers.h"
 #include "tracks/TrackEntry.h"
@@ -723,6 +724,46 @@ TEST_F(CliTest, MarksWriteAFileOrNothing) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("Прибор не отвечает"), std::string::npos);
     EXPECT_FALSE(fs::exists(File("none.kml")));
+}
+
+TEST_F(CliTest, MarksThatCameInPartGoBesideAnOlderFile) {
+    Fault([](auto& f) { f.marksSent = 1; });
+    std::ofstream(File("m.kml")) << "old";
+    const Result r = Cli({"marks", "--output", File("m.kml")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(MarksIncompleteText(1, 3)), std::string::npos) << r.err;
+    EXPECT_EQ(Slurp(File("m.kml")), "old");
+    const std::string beside = IncompleteFileName(File("m.kml"));
+    EXPECT_NE(r.err.find(beside), std::string::npos) << r.err;
+    EXPECT_EQ(kml_test::CountOf(Slurp(beside), "<Placemark>"), 1u);
+    ExpectConsumersRead(beside, 1);
+}
+
+TEST_F(CliTest, RouteWithoutPointsNeedsForceAndSameNamesWarn) {
+    std::ofstream(File("empty.kml")) << "<kml><Document><name>x</name></Document></kml>";
+    Result r = Cli({"route", File("empty.kml")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("--force"), std::string::npos) << r.err;
+    EXPECT_EQ(Settled().bytesIn, 0u);
+    r = Cli({"route", "--force", File("empty.kml")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Маршрут передан успешно"), std::string::npos);
+
+    std::ofstream(File("same.kml"))
+        << "<kml><Document>"
+           "<Placemark><name>Москва-1</name><Point><coordinates>37.6,55.7</coordinates></Point>"
+           "</Placemark>"
+           "<Placemark><name>Москва-2</name><Point><coordinates>37.7,55.8</coordinates></Point>"
+           "</Placemark></Document></kml>";
+    ASSERT_TRUE(m_sim.WaitForRoute(1, 3000));
+    EXPECT_EQ(m_sim.Route(), Bytes{0x00});  // the device's route emptied, as asked
+    m_sim.ClearReceived();
+    r = Cli({"route", File("same.kml")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("pelnora-cli: предупреждение: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Москва-2"), std::string::npos) << r.err;
+    ASSERT_TRUE(m_sim.WaitForRoute(1, 3000));
+    EXPECT_EQ(m_sim.Route().size(), 1 + 2 * 12u);
 }
 
 TEST_F(CliTest, RouteUploadsTheSampleAndRefusesBadFiles) {
