@@ -178,7 +178,8 @@ int Cli::Connect() {
 }
 
 int Cli::LinkFailure(const MCommunication::DeviceException& error) {
-    return Fail((m_path.empty() ? std::string() : m_path + ": ") + MCommunication::ErrorText(error));
+    return Fail((m_path.empty() ? std::string() : m_path + ": ") +
+                MCommunication::ErrorText(error));
 }
 
 int Cli::Run(const CommandSpec& spec) {
@@ -343,8 +344,8 @@ public:
     void OnTrackEnded(std::size_t, std::size_t) override { m_progress.TrackEnded(); }
     bool KeepDamagedTrack(uint32_t index) override {
         m_progress.Interrupt();
-        const std::string what = "Трек " + std::to_string(index) + ": " +
-                                 UserText::kChecksumMismatch;
+        const std::string what =
+            "Трек " + std::to_string(index) + ": " + UserText::kChecksumMismatch;
         if (m_ask) {
             std::cerr << what << "\n";
             return AskYes("Сохранить трек?");
@@ -399,8 +400,9 @@ int Cli::Download() {
         return 128 + interrupt.Signal();
     }
     if (count == 0) {
-        return Fail(m_path + ": " +
-                    (AnyReceived(m_recorder.Log()) ? UserText::kNoTrackTable : UserText::kNoAnswer));
+        return Fail(
+            m_path + ": " +
+            (AnyReceived(m_recorder.Log()) ? UserText::kNoTrackTable : UserText::kNoAnswer));
     }
     if (m_args.all) {
         for (uint32_t i = 0; i < count; ++i) {

@@ -109,7 +109,8 @@ int main(int argc, char** argv) {
     app.footer(std::string(kExitCodes) + "\n\n" + kJsonHelp);
     app.add_option("--port", args.port, "последовательный порт, например /dev/ttyUSB0")
         ->type_name("DEVICE");
-    app.add_option("--baud", baud, "скорость линии, по умолчанию 115200; одна из:\n" + LineSpeedList())
+    app.add_option("--baud", baud,
+                   "скорость линии, по умолчанию 115200; одна из:\n" + LineSpeedList())
         ->type_name("RATE");
     app.add_flag("--simulate", args.simulate, "работать со встроенным имитатором прибора");
     app.add_flag("--trace", args.trace,
@@ -141,13 +142,12 @@ int main(int argc, char** argv) {
     add(anemometer,
         {anemometer->add_option("REFERENCE", w[0], "показание калибровочного анемометра")
              ->type_name(""),
-         anemometer->add_option("ONBOARD", w[1], "показание бортового анемометра")
-             ->type_name("")});
+         anemometer->add_option("ONBOARD", w[1], "показание бортового анемометра")->type_name("")});
 
     CLI::App* interval = Command(app, "interval", "передать интервал записи треков", nullptr);
-    add(interval, {interval->add_option("VALUE", w[0],
-                                        "2, 3, 4, 5, 10 секунд или off (трек не пишется)")
-                       ->type_name("")});
+    add(interval,
+        {interval->add_option("VALUE", w[0], "2, 3, 4, 5, 10 секунд или off (трек не пишется)")
+             ->type_name("")});
 
     CLI::App* clear = add(Command(app, "clear", "очистить память треков",
                                   "На терминале спрашивает подтверждение; когда стандартный ввод "

@@ -6,8 +6,9 @@
 #include <cstdint>
 #include <string>
 
-inline constexpr std::array<uint32_t, 15> kLineSpeeds = {
-    110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
+inline constexpr std::array<uint32_t, 15> kLineSpeeds = {110,   300,   600,    1200,   2400,
+                                                         4800,  9600,  14400,  19200,  38400,
+                                                         56000, 57600, 115200, 128000, 256000};
 
 inline constexpr uint32_t kDefaultLineSpeed = 115200;
 

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <locale.h>
 #include <cerrno>
 #include <chrono>
 #include <clocale>
@@ -19,7 +20,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <locale.h>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
@@ -319,8 +319,8 @@ TEST_F(CliTest, PortProblemsNameTheProgramAndThePort) {
     std::ofstream(File("plain")) << "x";
     r = RunProgram(kCli, {"query", "--port", File("plain")}, m_scratch);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "pelnora-cli: " + File("plain") + ": Это не последовательный порт: " +
-                         RussianSystemText(ENOTTY) + "\n");
+    EXPECT_EQ(r.err, "pelnora-cli: " + File("plain") +
+                         ": Это не последовательный порт: " + RussianSystemText(ENOTTY) + "\n");
 
     // Another program holds the port.
     {
@@ -435,8 +435,9 @@ TEST_F(CliTest, DownloadKeepsOrDropsABadChecksum) {
         const Result r = Cli(args);
         SCOPED_TRACE(c.options.empty() ? "(asked)" : c.options[0]);
         EXPECT_EQ(r.status, c.status) << r.err;
-        EXPECT_NE(r.err.find("Трек 1: Ошибка при получении трека (контрольная сумма не совпадает)."),
-                  std::string::npos);
+        EXPECT_NE(
+            r.err.find("Трек 1: Ошибка при получении трека (контрольная сумма не совпадает)."),
+            std::string::npos);
         const std::string text = Slurp(file);
         EXPECT_EQ(kml_test::CountOf(text, "<LineString>"), c.tracks);
         ExpectConsumersRead(file, c.tracks == 3 ? 75 : 5);
@@ -448,8 +449,8 @@ TEST_F(CliTest, DownloadKeepsOrDropsABadChecksum) {
     EXPECT_EQ(none.status, 1);
     EXPECT_NE(none.err.find("Ошибка при получении треков"), std::string::npos);
     EXPECT_EQ(Slurp(File("old.kml")), "old");
-    EXPECT_EQ(FilesIn(m_scratch), (std::set<std::string>{"bad0.kml", "bad1.kml", "bad2.kml",
-                                                         "old.kml"}));
+    EXPECT_EQ(FilesIn(m_scratch),
+              (std::set<std::string>{"bad0.kml", "bad1.kml", "bad2.kml", "old.kml"}));
 }
 
 TEST_F(CliTest, DownloadKeepsTracksReceivedBeforeAHangUp) {
@@ -573,8 +574,7 @@ TEST(CliSignals, StopTheDownloadAndKeepWholeTracks) {
         std::size_t track;  // 1-based track during which it comes
     } cases[] = {{SIGINT, 1}, {SIGTERM, 2}, {SIGHUP, 3}, {SIGINT, 4}};
     for (const auto& c : cases) {
-        SCOPED_TRACE("signal " + std::to_string(c.signal) + " in track " +
-                     std::to_string(c.track));
+        SCOPED_TRACE("signal " + std::to_string(c.signal) + " in track " + std::to_string(c.track));
         fs::remove_all(scratch);
         fs::create_directories(scratch);
         sim::DeviceSimulator device;
@@ -585,8 +585,8 @@ TEST(CliSignals, StopTheDownloadAndKeepWholeTracks) {
         device.SetFaults(paced);
         const std::string port = device.Start();
         const std::string out = (scratch / "out.kml").string();
-        const pid_t pid = StartProgram(
-            kCli, {"--port", port, "download", "--all", "--json", "-o", out}, scratch);
+        const pid_t pid =
+            StartProgram(kCli, {"--port", port, "download", "--all", "--json", "-o", out}, scratch);
         ASSERT_TRUE(WaitForText(scratch / "stderr",
                                 "Получение " + std::to_string(c.track) + " трека из 4", 20000));
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
@@ -805,10 +805,9 @@ TEST(CliPrograms, HelpAndVersion) {
     Result r = RunProgram(kCli, {"--help"}, scratch);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    for (const char* text :
-         {"query", "utc", "anemometer", "interval", "clear", "table", "download", "marks", "route",
-          "--port", "--simulate", "--trace", "--baud", "--version", "256000", "Коды завершения",
-          "129, 130, 143", "--json"}) {
+    for (const char* text : {"query", "utc", "anemometer", "interval", "clear", "table", "download",
+                             "marks", "route", "--port", "--simulate", "--trace", "--baud",
+                             "--version", "256000", "Коды завершения", "129, 130, 143", "--json"}) {
         EXPECT_NE(r.out.find(text), std::string::npos) << text;
     }
     // Each command has its own help, with its own options, before or after the global ones.
@@ -846,17 +845,17 @@ TEST(CliPrograms, HelpAndVersion) {
 
 // What the bash completion offers, as words.
 std::vector<std::string> Completions(const std::vector<std::string>& words) {
-    const std::string script = std::string(PELNORA_TEST_DATA) +
-                               "/../../resources/bash-completion/pelnora-cli";
+    const std::string script =
+        std::string(PELNORA_TEST_DATA) + "/../../resources/bash-completion/pelnora-cli";
     std::string line;
     for (const auto& w : words) {
         line += " " + kml_test::Quote(w);
     }
-    const std::string command = "bash -c " +
-                                kml_test::Quote("source " + kml_test::Quote(script) +
-                                                " && COMP_WORDS=(" + line +
-                                                ") && COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) && "
-                                                "_pelnora_cli && printf '%s\\n' \"${COMPREPLY[@]}\"");
+    const std::string command =
+        "bash -c " +
+        kml_test::Quote("source " + kml_test::Quote(script) + " && COMP_WORDS=(" + line +
+                        ") && COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) && "
+                        "_pelnora_cli && printf '%s\\n' \"${COMPREPLY[@]}\"");
     int status = 0;
     const std::string out = kml_test::Run(command, status);
     EXPECT_EQ(status, 0) << command;

@@ -19,11 +19,18 @@ TEST(TrackIntervalRule, PageTextsGiveTheirBytes) {
         const char* text;
         uint8_t value;
     } cases[] = {
-        {"2 с", 2},          {"3 с", 3},         {"4 с", 4},       {"5 с", 5},
-        {"10 с", 10},        {"Не писать трек", 128},
-        {"", 0},             // nothing selected
-        {"7", 7},            // a stored value that begins no item
-        {"  +12x", 12},      {"-1", 255},       {"300", 44},      {"abc", 0},
+        {"2 с", 2},
+        {"3 с", 3},
+        {"4 с", 4},
+        {"5 с", 5},
+        {"10 с", 10},
+        {"Не писать трек", 128},
+        {"", 0},   // nothing selected
+        {"7", 7},  // a stored value that begins no item
+        {"  +12x", 12},
+        {"-1", 255},
+        {"300", 44},
+        {"abc", 0},
         {"99999999999", 0xFF},  // saturates at the largest 32-bit long
         {"-99999999999", 0x00},
     };
@@ -49,9 +56,13 @@ TEST(SettingsRules, RangesAndQuotient) {
         uint8_t onboard;
         const char* refusal;
     } cases[] = {
-        {150, 100, nullptr},  {50, 100, nullptr},  {0, 0, nullptr},  // 0/0 is NaN: sent
-        {151, 100, kCalibrationTooHigh}, {10, 0, kCalibrationTooHigh},
-        {49, 100, kCalibrationTooLow},   {0, 10, kCalibrationTooLow},
+        {150, 100, nullptr},
+        {50, 100, nullptr},
+        {0, 0, nullptr},  // 0/0 is NaN: sent
+        {151, 100, kCalibrationTooHigh},
+        {10, 0, kCalibrationTooHigh},
+        {49, 100, kCalibrationTooLow},
+        {0, 10, kCalibrationTooLow},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(CalibrationRefusal(c.reference, c.onboard), c.refusal)
