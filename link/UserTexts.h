@@ -17,7 +17,6 @@ inline constexpr char kNoAnswer[] = "Прибор не отвечает.";
 inline constexpr char kNoAnemometer[] = "Данная версия прибора не поддерживает анемометр!";
 inline constexpr char kClearFailed[] = "Не удалось очистить память";
 inline constexpr char kNoTrackTable[] = "Не удалось получить информацию о треках";
-inline constexpr char kNoTracksReceived[] = "Ошибка при получении треков";
 inline constexpr char kChecksumMismatch[] =
     "Ошибка при получении трека (контрольная сумма не совпадает).";
 inline constexpr char kMarksReceived[] = "Метки получены успешно";

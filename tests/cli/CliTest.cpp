@@ -262,6 +262,7 @@ TEST_F(CliTest, RefusedInputSendsNothing) {
         {{"route", File("missing.kml")}, 1, "missing.kml"},
         {{"download", "--all", "--output", "/nonexistent-pelnora/t.kml"}, 1, "nonexistent"},
         {{"marks", "--output", "/nonexistent-pelnora/m.kml"}, 1, "nonexistent"},
+        {{"download", "--all", "--output", m_scratch.string()}, 1, m_scratch.string()},
         {{}, 2, "команда"},
         {{"frobnicate"}, 2, "frobnicate"},
         {{"utc", "3"}, 2, "utc"},
