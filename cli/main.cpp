@@ -48,13 +48,17 @@ void SetMessageLocale() {
     }
 }
 
-// What CLI11 refuses, said in Russian; the option names are its own.
-std::string ParseErrorText(const CLI::ParseError& e) {
+// What CLI11 refuses, said in Russian; the option names are its own. commandGiven: a command
+// word was recognised before the refusal.
+std::string ParseErrorText(const CLI::ParseError& e, bool commandGiven) {
     const std::string what = e.what();
     const auto colon = what.find(':');
     const std::string head = colon == std::string::npos ? what : what.substr(0, colon);
     const std::string tail = colon == std::string::npos ? std::string() : what.substr(colon + 2);
     if (dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr) {
+        if (!commandGiven && !tail.empty() && tail[0] != '-') {
+            return "неизвестная команда \"" + tail.substr(0, tail.find(' ')) + "\"";
+        }
         return "неизвестный параметр или лишний аргумент: " + tail;
     }
     if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) != nullptr) {
@@ -205,7 +209,7 @@ int main(int argc, char** argv) {
         if (e.get_exit_code() == 0) {
             return app.exit(e);  // --help, --version
         }
-        return cli::Usage(ParseErrorText(e));
+        return cli::Usage(ParseErrorText(e, !app.get_subcommands().empty()));
     }
 
     for (const auto& [command, words] : positionals) {
@@ -232,10 +236,8 @@ int main(int argc, char** argv) {
     if (app.count("--port") > 0 && args.port.empty()) {
         return cli::Usage("--port: не задано имя устройства");
     }
-    if (!args.output.empty() || download->count("--output") + marks->count("--output") > 0) {
-        if (args.output.empty()) {
-            return cli::Usage("--output: не задано имя файла");
-        }
+    if (args.output.empty() && download->count("--output") + marks->count("--output") > 0) {
+        return cli::Usage("--output: не задано имя файла");
     }
     BuildDeviceCharTable();
     return cli::RunCommand(args);
