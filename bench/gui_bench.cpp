@@ -173,7 +173,7 @@ int Stall(int argc, char** argv, int runs) {
         walls.push_back(MsSince(start));
         tick.stop();
         gaps.push_back(longest);
-        if (dialog.Received().size() != 1 || !dialog.Received()[0].checksumOk) {
+        if (dialog.Result().saved.size() != 1 || !device.link.m_tracks[0].checksumOk) {
             std::fprintf(stderr, "download through the dialog failed\n");
             return 1;
         }

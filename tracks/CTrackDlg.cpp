@@ -199,6 +199,9 @@ void CTrackDlg::OnGetTable() {
         } catch (const MCommunication::LLDevException& error) {
             linkError = QString::fromStdString(MCommunication::ErrorText(error));
             tracks.clear();
+        } catch (const std::exception& error) {
+            linkError = QString::fromLocal8Bit(error.what());
+            tracks.clear();
         }
     });
     if (linkError) {

@@ -132,8 +132,11 @@ QString CTrackProgressDlg::SummaryText() const {
     if (m_session.Finished() || fraction >= 1.0) {
         return text;
     }
-    if (m_session.StopRequested()) {
+    if (m_session.CutRequested()) {
         return text + QStringLiteral(", остановка…");
+    }
+    if (m_session.StopRequested()) {
+        return text + QStringLiteral(", остановка после текущего трека…");
     }
     const qint64 elapsed = m_clock.isValid() ? m_clock.elapsed() : 0;
     // Nothing measured yet to estimate from.
@@ -149,8 +152,13 @@ void CTrackProgressDlg::RequestStop() {
     if (m_session.Finished()) {
         return;
     }
-    m_session.RequestStop();
-    m_stopButton->setEnabled(false);
+    if (m_session.StopRequested()) {
+        m_session.RequestStop();
+        m_stopButton->setEnabled(false);
+    } else {
+        m_session.RequestStopAfterTrack();
+        m_stopButton->setText(QStringLiteral("Прервать"));
+    }
     m_summary->setText(SummaryText());
 }
 

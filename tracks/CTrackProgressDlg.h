@@ -26,7 +26,8 @@ public:
                       QWidget* parent = nullptr);
     ~CTrackProgressDlg() override;
 
-    // Asks the session to stop; the tracks received whole are kept.
+    // Stop: the first asks the session to stop after the track under way, a second cuts that
+    // track short. The tracks received whole are kept.
     void RequestStop();
 
     // The result, read once the dialog has ended.
@@ -38,6 +39,7 @@ public:
     double OverallFraction() const { return m_session.OverallFraction(); }
     QString SummaryText() const;
     QProgressBar* Bar() const { return m_bar; }
+    QLabel* Summary() const { return m_summary; }
 
     void reject() override;          // Escape: stop, never end the dialog while the worker runs
     void accept() override;          // Enter: likewise

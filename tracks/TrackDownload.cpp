@@ -52,7 +52,7 @@ TrackDownloadResult TrackDownload::Run(TrackDownloadObserver& observer) {
         result.error = "download session already run";
         return result;
     }
-    SetLinkCancel(m_link, m_stop.load());
+    SetLinkCancel(m_link, m_cut.load());
     const std::size_t n = m_indices.size();
     std::size_t k = 0;
     try {
@@ -67,7 +67,7 @@ TrackDownloadResult TrackDownload::Run(TrackDownloadObserver& observer) {
             m_transferring.store(false);
             if (whole) {
                 result.saved.push_back(index);
-            } else if (m_stop.load()) {
+            } else if (m_cut.load()) {
                 // Cut off by the stop: what came is not a track.
                 result.notReceived.push_back(index);
             } else if (observer.KeepDamagedTrack(index)) {
@@ -96,10 +96,15 @@ TrackDownloadResult TrackDownload::Run(TrackDownloadObserver& observer) {
 }
 
 void TrackDownload::RequestStop() {
+    m_cut.store(true);
     m_stop.store(true);
     if (m_running.load()) {
         SetLinkCancel(m_link, true);
     }
+}
+
+void TrackDownload::RequestStopAfterTrack() {
+    m_stop.store(true);
 }
 
 double TrackDownload::OverallFraction() const {

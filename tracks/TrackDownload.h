@@ -49,9 +49,14 @@ public:
     TrackDownloadResult Run(TrackDownloadObserver& observer);
 
     // From any thread, also from a signal handler (lock-free atomics only): no further track is
-    // started, and the one being transferred is cut off after its current record.
+    // started, and the one being transferred is cut off after its current record. The device
+    // goes on sending the rest of that track; the link drains it before its next command.
     void RequestStop();
+    // No further track is started; the one being transferred arrives whole (the line stays in
+    // step with the device).
+    void RequestStopAfterTrack();
     bool StopRequested() const { return m_stop.load(); }
+    bool CutRequested() const { return m_cut.load(); }
     bool Finished() const { return m_finished.load(std::memory_order_acquire); }
 
     // Overall share of the chosen points handled, 0..1; from any thread.
@@ -67,6 +72,7 @@ private:
     std::vector<uint64_t> m_weights;  // points of each chosen track + 1
     uint64_t m_totalWeight = 0;
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_cut{false};
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_finished{false};
     std::atomic<bool> m_transferring{false};

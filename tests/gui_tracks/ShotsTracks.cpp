@@ -5,7 +5,9 @@
 #include <QElapsedTimer>
 #include <QPixmap>
 #include <QProgressBar>
+#include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 
@@ -136,6 +138,37 @@ int main(int argc, char** argv) {
         progress.RequestStop();
         while (progress.isVisible() && clock.elapsed() < 30000) {
             Settle(50);
+        }
+    }
+
+    // The list after a download stopped during its fourth track: only the kept rows stay grey.
+    {
+        faults.pacingBaud = 57600;
+        device.SetFaults(faults);
+        page.OnGetTable();
+        for (int row = 0; row < 5 && row < page.List()->GetItemCount(); ++row) {
+            page.List()->SetRowSelected(row, true);
+        }
+        QTemporaryDir out;
+        ui.QueueFile(out.filePath(QStringLiteral("tracks.kml")));
+        QTimer stopper;
+        QObject::connect(&stopper, &QTimer::timeout, [] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                auto* dialog = qobject_cast<CTrackProgressDlg*>(widget);
+                if (dialog != nullptr &&
+                    dialog->windowTitle() == QStringLiteral("Получение 4 трека из 5")) {
+                    dialog->RequestStop();
+                }
+            }
+        });
+        stopper.start(20);
+        page.OnGetTrack();
+        stopper.stop();
+        page.List()->clearSelection();
+        Settle(200);
+        ok &= Save(page, folder, "tracks_page_after_stop.png");
+        if (ui.LastMessage() != nullptr) {
+            std::printf("%s\n", ui.LastMessage()->text.toLocal8Bit().constData());
         }
     }
     link.m_port.Close();

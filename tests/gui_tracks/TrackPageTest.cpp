@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -356,11 +359,22 @@ TEST_F(TrackPage, HangUpKeepsWhatArrivedAndReportsTheError) {
     EXPECT_TRUE(kml.contains(QStringLiteral("<name>09:00:00</name>")));
 }
 
-// Stop cuts the track under way short; the tracks before it are kept.
-TEST_F(TrackPage, StopKeepsTheTracksBeforeTheCurrentOne) {
-    // By the button and by Escape; Enter does nothing.
-    for (const bool byEscape : {false, true}) {
-        SCOPED_TRACE(byEscape ? "Escape" : "button");
+// Stop during the second of three tracks: once, that track still arrives whole; twice, it is
+// cut short. Either way the tracks before it are kept and the third is never asked for.
+TEST_F(TrackPage, StopKeepsWhatArrivedWhole) {
+    struct Case {
+        const char* name;
+        std::vector<int> keys;  // Qt::Key_Escape, or 0 for the Stop button
+        std::size_t saved;
+    };
+    const std::vector<Case> cases = {
+        {"button", {0}, 2},
+        {"Escape", {Qt::Key_Escape}, 2},
+        {"button twice", {0, 0}, 1},
+        {"Escape twice", {Qt::Key_Escape, Qt::Key_Escape}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         sim::DeviceSimulator device;
         device.SetTracks({MakeTrack(5, 9, 20), MakeTrack(5, 10, 240), MakeTrack(5, 11, 120)});
         DeviceLink link;
@@ -375,8 +389,8 @@ TEST_F(TrackPage, StopKeepsTheTracksBeforeTheCurrentOne) {
         for (const int row : {0, 1, 2}) {
             page.List()->SetRowSelected(row, true);
         }
-        const char* name = byEscape ? "escape.kml" : "button.kml";
-        ui.QueueFile(KmlPath(name));
+        const QString name = QString::fromUtf8(c.name) + QStringLiteral(".kml");
+        ui.QueueFile(m_folder.filePath(name));
         bool pressed = false;
         DialogWatcher watcher([&](CTrackProgressDlg& dialog) {
             if (pressed || dialog.windowTitle() != QStringLiteral("Получение 2 трека из 3")) {
@@ -386,11 +400,13 @@ TEST_F(TrackPage, StopKeepsTheTracksBeforeTheCurrentOne) {
             QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
             QApplication::sendEvent(&dialog, &enter);
             EXPECT_TRUE(dialog.isVisible());
-            if (byEscape) {
-                QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-                QApplication::sendEvent(&dialog, &escape);
-            } else {
-                dialog.RequestStop();
+            for (const int key : c.keys) {
+                if (key != 0) {
+                    QKeyEvent escape(QEvent::KeyPress, key, Qt::NoModifier);
+                    QApplication::sendEvent(&dialog, &escape);
+                } else {
+                    dialog.findChild<QPushButton*>()->click();
+                }
             }
             EXPECT_TRUE(dialog.isVisible());  // it ends only once the worker has
         });
@@ -400,15 +416,115 @@ TEST_F(TrackPage, StopKeepsTheTracksBeforeTheCurrentOne) {
         EXPECT_TRUE(pressed);
         EXPECT_EQ(watcher.captions.size(), 2u);
         const auto commands = device.Received().commands;
-        EXPECT_LT(link.m_tracks[1].points.size(), 240u);  // cut short, not waited for
         EXPECT_EQ(std::count(commands.begin(), commands.end(), 0x11), 2);
+        EXPECT_EQ(link.m_tracks[1].points.size() == 240u, c.saved == 2);
         EXPECT_EQ(ui.Messages().size(), 1u);
-        ExpectSavedBox(ui, QStringLiteral("Сохранён 1 трек из 3 в файл ") + KmlPath(name));
-        EXPECT_EQ(Colours(page.List()), (std::vector<uint32_t>{kGrey, kBlack, kBlack}));
-        const QString kml = ReadKml(name);
-        EXPECT_EQ(kml.count(QStringLiteral("<LineString>")), 1);
+        ExpectSavedBox(ui, (c.saved == 2 ? QStringLiteral("Сохранено 2 трека из 3 в файл ")
+                                         : QStringLiteral("Сохранён 1 трек из 3 в файл ")) +
+                               m_folder.filePath(name));
+        EXPECT_EQ(Colours(page.List()),
+                  (std::vector<uint32_t>{kGrey, c.saved == 2 ? kGrey : kBlack, kBlack}));
+        QFile file(m_folder.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(QString::fromUtf8(file.readAll()).count(QStringLiteral("<LineString>")),
+                  static_cast<int>(c.saved));
         link.m_port.Close();
     }
+}
+
+// A download cut off by a link error never replaces the file that is there.
+TEST_F(TrackPage, IncompleteDownloadGoesBesideTheGoodFile) {
+    Connect({MakeTrack(5, 9, 10), MakeTrack(5, 10, 10), MakeTrack(5, 11, 10)});
+    ReadTable();
+    {
+        QFile good(KmlPath());
+        ASSERT_TRUE(good.open(QIODevice::WriteOnly));
+        good.write("good old file\n");
+    }
+    sim::SimFaults faults;
+    faults.hangupAfterBytes = 10 * 32 + 34 + 100;
+    m_sim.SetFaults(faults);
+    Select({0, 1, 2});
+    m_ui.QueueFile(KmlPath());
+
+    m_page.OnGetTrack();
+
+    EXPECT_EQ(ReadKml(), QStringLiteral("good old file\n"));
+    EXPECT_EQ(ReadKml("tracks-неполный.kml").count(QStringLiteral("<LineString>")), 1);
+    ExpectSavedBox(m_ui, QStringLiteral("Сохранён 1 трек из 3 в файл ") +
+                             KmlPath("tracks-неполный.kml") +
+                             QStringLiteral("\nЗагрузка неполная, файл ") + KmlPath() +
+                             QStringLiteral(" не изменён."));
+}
+
+// Tracks already received whole: the text shows 100 % before the first tick.
+TEST_F(TrackPage, ProgressShowsTrueFiguresAtOnce) {
+    Connect({MakeTrack(5, 9, 3)});
+    ReadTable();
+    Select({0});
+    m_ui.QueueFile(KmlPath("first.kml"));
+    m_page.OnGetTrack();
+    Select({0});
+    m_ui.QueueFile(KmlPath("second.kml"));
+    QElapsedTimer shown;
+    qint64 fullAfterMs = -1;
+    std::vector<QString> texts;
+    DialogWatcher watcher([&](CTrackProgressDlg& dialog) {
+        if (!shown.isValid()) {
+            shown.start();
+        }
+        texts.push_back(dialog.Summary()->text());
+        if (fullAfterMs < 0 && dialog.Summary()->text() == QStringLiteral("Всего: 100 %")) {
+            fullAfterMs = shown.elapsed();
+        }
+    });
+
+    m_page.OnGetTrack();
+
+    ASSERT_GE(fullAfterMs, 0) << (texts.empty() ? std::string() : texts.back().toStdString());
+    EXPECT_LT(fullAfterMs, CTrackProgressDlg::kTickMs - 200);
+    EXPECT_EQ(DownloadCommands(), 1);
+}
+
+// The table is read on a worker behind a wait box; its cancel button cuts the read short and
+// the rows that came are shown.
+TEST_F(TrackPage, TableReadStaysLiveAndCanBeCancelled) {
+    std::vector<sim::SimTrack> many;
+    for (int i = 0; i < 400; ++i) {
+        many.push_back(MakeTrack(1 + i % 28, i % 24, 3));
+    }
+    Connect(many);
+    sim::SimFaults faults;
+    faults.pacingBaud = 9600;  // about 5 s for the whole table
+    m_sim.SetFaults(faults);
+    QElapsedTimer clock;
+    bool pressed = false;
+    QTimer poll;
+    qint64 longestGap = 0;
+    QElapsedTimer gap;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        longestGap = std::max(longestGap, gap.isValid() ? gap.restart() : (gap.start(), 0));
+        QDialog* box = m_page.WaitBox();
+        if (!pressed && box != nullptr && box->isVisible() && clock.elapsed() > 400) {
+            pressed = true;
+            for (QPushButton* button : box->findChildren<QPushButton*>()) {
+                button->click();
+            }
+        }
+    });
+    poll.start(5);
+    clock.start();
+
+    m_page.OnGetTable();
+
+    EXPECT_TRUE(pressed);
+    EXPECT_LT(clock.elapsed(), 2500);
+    EXPECT_LT(longestGap, 300);
+    const int rows = m_page.List()->GetItemCount();
+    EXPECT_GT(rows, 0);
+    EXPECT_LT(rows, 400);
+    EXPECT_EQ(static_cast<std::size_t>(rows), m_link.m_tracks.size());
+    EXPECT_FALSE(m_link.m_cancel.load());  // the next command is not cut short
 }
 
 TEST_F(TrackPage, WindowStaysLiveWhileATrackDownloads) {

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "link/OutputFile.h"
@@ -184,6 +185,55 @@ TEST_F(TrackSession, StopBeforeTheStartSendsNothing) {
     EXPECT_EQ(result.notReceived, (std::vector<uint32_t>{0, 1}));
     EXPECT_TRUE(result.stopped);
     EXPECT_EQ(m_sim.Received().commands.size(), before);
+}
+
+// A stop from another thread (a signal's watcher, the Stop button) while the long second track
+// arrives: cut short after its current record, or let it arrive whole. The third is never
+// asked for, and the link's flag is clear again afterwards.
+TEST_F(TrackSession, StopDuringATrackCutsItOrLetsItFinish) {
+    for (const bool cut : {true, false}) {
+        SCOPED_TRACE(cut ? "cut" : "after the track");
+        sim::DeviceSimulator device;
+        device.SetTracks({MakeTrack(5, 9, 5), MakeTrack(5, 10, 300), MakeTrack(5, 11, 5)});
+        DeviceLink link;
+        link.m_port.Open(device.Start(), 115200, 0, 8, 0);
+        link.m_port.SetTimeouts(sim_test::kTestTimeoutMs, sim_test::kTestTimeoutMs);
+        ASSERT_EQ(link.ReadTrackTable().size(), 3u);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        SimFaults paced;
+        paced.pacingBaud = 57600;  // about 1.7 s for the long track
+        device.SetFaults(paced);
+        TrackDownload session(link, {0, 1, 2});
+        ScriptedObserver observer;
+        std::thread stopper([&] {
+            while (session.CurrentTrack() < 2) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            if (cut) {
+                session.RequestStop();
+            } else {
+                session.RequestStopAfterTrack();
+            }
+        });
+        const auto start = std::chrono::steady_clock::now();
+        const TrackDownloadResult result = session.Run(observer);
+        const auto took = std::chrono::steady_clock::now() - start;
+        stopper.join();
+
+        EXPECT_EQ(result.saved, cut ? std::vector<uint32_t>{0} : (std::vector<uint32_t>{0, 1}));
+        EXPECT_EQ(result.notReceived,
+                  cut ? (std::vector<uint32_t>{1, 2}) : std::vector<uint32_t>{2});
+        EXPECT_TRUE(result.stopped);
+        EXPECT_TRUE(result.error.empty()) << result.error;
+        EXPECT_TRUE(observer.asked.empty());  // a track cut off is not asked about
+        EXPECT_EQ(link.m_tracks[1].points.size() < 300u, cut);
+        if (cut) {
+            EXPECT_LT(took, std::chrono::milliseconds(1500));
+        }
+        EXPECT_FALSE(link.m_cancel.load());
+        link.m_port.Close();
+    }
 }
 
 // An incomplete download never replaces a file that is there; a complete one does.
