@@ -1,5 +1,6 @@
 #include "link/DeviceLink.h"
 
+#include <algorithm>
 #include <array>
 
 #include "link/CommandByte.h"
@@ -20,7 +21,9 @@ int32_t DeviceLink::DrainStale() {
     while (total < kMaxDrainBytes) {
         int32_t n = 0;
         try {
-            n = m_transport->ReadPending(buffer.data(), static_cast<int32_t>(buffer.size()));
+            const int32_t room =
+                std::min(static_cast<int32_t>(buffer.size()), kMaxDrainBytes - total);
+            n = m_transport->ReadPending(buffer.data(), room);
         } catch (const MCommunication::ComException& e) {
             LogChunk(e.Transferred(), buffer.data(), true);
             throw;

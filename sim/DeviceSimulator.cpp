@@ -10,14 +10,14 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "link/WireRecords.h"
 #include "sim/DeviceSimulator.h"
+#include "tracks/TrackEntry.h"
 
 namespace sim {
 
 namespace {
 
-constexpr uint32_t kRecordsPerPage = 2048 / TrackPointRecord::kSize;
+constexpr uint32_t kRecordsPerPage = kPageBytes / kPointBytes;
 
 std::runtime_error SystemError(const char* what) {
     return std::runtime_error(std::string(what) + ": " + std::strerror(errno));

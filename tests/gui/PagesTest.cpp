@@ -211,6 +211,26 @@ TEST_F(PagesTest, MarksAreWrittenToTheChosenFile) {
     EXPECT_TRUE(text.contains("<coordinates>37.6173,55.7558</coordinates>"));
 }
 
+// Fewer marks than announced: the ones that came are written, and the message says so.
+TEST_F(PagesTest, MarksThatDidNotComeAreNotWrittenAndAreCounted) {
+    m_sim.SetMarks({{0x37, 0x2D, 0x0D, 0xAC, 0x25, 0x25, 0x01, 0x7C},
+                    {0x37, 0x2D, 0x0D, 0xAC, 0x25, 0x25, 0x01, 0x7C},
+                    {0x37, 0x2D, 0x0D, 0xAC, 0x25, 0x25, 0x01, 0x7C}});
+    Connect();
+    sim::SimFaults faults;
+    faults.marksSent = 2;
+    m_sim.SetFaults(faults);
+    const QString path = m_dir.filePath("Points.kml");
+    m_ui.QueueFile(path);
+    PageAt<CPocketlogDlg>(CMyTabCtrl::kMarksPage)->GetButton()->click();
+    ExpectOnlyMessage("Получено 2 метки из 3.", Icon::Error);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    EXPECT_EQ(text.count("<Placemark>"), 2);
+    EXPECT_FALSE(text.contains("<coordinates>0,0</coordinates>"));
+}
+
 TEST_F(PagesTest, MarksCancelSendsNothingAndNoMarksWriteNoFile) {
     Connect();
     m_ui.QueueFile("");
