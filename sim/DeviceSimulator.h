@@ -123,6 +123,7 @@ private:
     void HangUp();
     void BeginAnswer();
     bool Reply(std::vector<uint8_t> answer);  // one whole answer, then any junk
+    std::vector<uint8_t> Junk() const;        // what the fault sends after each answer
     bool SendJunk();
     void AnswerEndlessTable();
     void Garble(uint8_t* record, size_t size, const uint8_t* avoid);

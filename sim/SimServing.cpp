@@ -398,22 +398,20 @@ void DeviceSimulator::BeginAnswer() {
     m_paceSent = 0;
 }
 
+std::vector<uint8_t> DeviceSimulator::Junk() const {
+    std::lock_guard lock(m_mutex);
+    return m_faults.junkAfterAnswer;
+}
+
 bool DeviceSimulator::Reply(std::vector<uint8_t> answer) {
-    {
-        std::lock_guard lock(m_mutex);
-        answer.insert(answer.end(), m_faults.junkAfterAnswer.begin(),
-                      m_faults.junkAfterAnswer.end());
-    }
+    const std::vector<uint8_t> junk = Junk();
+    answer.insert(answer.end(), junk.begin(), junk.end());
     BeginAnswer();
     return Answer(answer);  // one write: the junk follows the answer at once
 }
 
 bool DeviceSimulator::SendJunk() {
-    std::vector<uint8_t> junk;
-    {
-        std::lock_guard lock(m_mutex);
-        junk = m_faults.junkAfterAnswer;
-    }
+    const std::vector<uint8_t> junk = Junk();
     return junk.empty() || Answer(junk);
 }
 
