@@ -114,7 +114,7 @@ void PrintJson(const json& document) {
 
 class Cli;
 
-struct CommandSpec {
+struct CommandEntry {
     const char* name;
     int (*run)(Cli&);
     size_t minWords;
@@ -126,7 +126,7 @@ struct CommandSpec {
 class Cli {
 public:
     explicit Cli(const Invocation& invocation) : m_args(invocation) {}
-    int Run(const CommandSpec& spec);
+    int Run(const CommandEntry& entry);
 
     int Query();
     int Utc();
@@ -182,10 +182,10 @@ int Cli::LinkFailure(const MCommunication::DeviceException& error) {
                 MCommunication::ErrorText(error));
 }
 
-int Cli::Run(const CommandSpec& spec) {
+int Cli::Run(const CommandEntry& entry) {
     int status = kExitOk;
     try {
-        status = spec.run(*this);
+        status = entry.run(*this);
     } catch (const MCommunication::LLDevException& e) {
         status = LinkFailure(e);
     } catch (const std::exception& e) {
@@ -531,7 +531,7 @@ int Cli::RouteUpload() {
     return kExitOk;
 }
 
-const CommandSpec kCommands[] = {
+const CommandEntry kCommands[] = {
     {"query", [](Cli& c) { return c.Query(); }, 0, 0, false, true},
     {"utc", [](Cli& c) { return c.Utc(); }, 2, 2, false, false},
     {"anemometer", [](Cli& c) { return c.Anemometer(); }, 2, 2, false, false},
@@ -546,27 +546,27 @@ const CommandSpec kCommands[] = {
 }  // namespace
 
 int RunCommand(const Invocation& args) {
-    const CommandSpec* spec = nullptr;
+    const CommandEntry* entry = nullptr;
     for (const auto& c : kCommands) {
         if (args.command == c.name) {
-            spec = &c;
+            entry = &c;
         }
     }
-    if (spec == nullptr) {
+    if (entry == nullptr) {
         return Usage("неизвестная команда \"" + args.command + "\"");
     }
     const auto n = args.words.size();
-    if (n < spec->minWords || n > spec->maxWords) {
+    if (n < entry->minWords || n > entry->maxWords) {
         return Usage("неверное число аргументов команды " + args.command);
     }
-    if (spec->output && args.output.empty()) {
+    if (entry->output && args.output.empty()) {
         return Usage("команде " + args.command + " нужен --output FILE");
     }
     if (args.simulate == !args.port.empty()) {
         return Usage("укажите либо --port DEVICE, либо --simulate");
     }
     Cli cli(args);
-    return cli.Run(*spec);
+    return cli.Run(*entry);
 }
 
 }  // namespace cli
