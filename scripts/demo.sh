@@ -60,8 +60,8 @@ step anemometer 100 95
 step table
 step download --all --output "$out/tracks.kml"
 step marks --output "$out/marks.kml"
-step route "$route"
 "$cli_bin" --port "$port" table --json >"$out/table.json"
+step route "$route"
 
 echo
 echo "Summary"
