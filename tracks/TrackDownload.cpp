@@ -48,15 +48,16 @@ TrackDownload::TrackDownload(DeviceLink& link, std::vector<uint32_t> indices)
 
 TrackDownloadResult TrackDownload::Run(TrackDownloadObserver& observer) {
     TrackDownloadResult result;
-    if (m_running.exchange(true) || m_finished.load()) {
+    if (m_finished.load() || m_running.exchange(true)) {
         result.error = "download session already run";
         return result;
     }
     SetLinkCancel(m_link, m_cut.load());
     const std::size_t n = m_indices.size();
     std::size_t k = 0;
+    bool handled = false;  // track k is in one of the lists already
     try {
-        for (; k < n && !m_stop.load(); ++k) {
+        for (; k < n && !m_stop.load(); ++k, handled = false) {
             const uint32_t index = m_indices[k];
             m_current.store(k + 1);
             observer.OnTrackStarted(k + 1, n);
@@ -75,6 +76,7 @@ TrackDownloadResult TrackDownload::Run(TrackDownloadObserver& observer) {
             } else {
                 result.dropped.push_back(index);
             }
+            handled = true;
             m_doneWeight.fetch_add(m_weights[k]);
             observer.OnTrackEnded(k + 1, n);
         }
@@ -85,7 +87,7 @@ TrackDownloadResult TrackDownload::Run(TrackDownloadObserver& observer) {
     }
     m_transferring.store(false);
     // The track under way when the session ended, and every one after it.
-    for (; k < n; ++k) {
+    for (k += handled && k < n ? 1 : 0; k < n; ++k) {
         result.notReceived.push_back(m_indices[k]);
     }
     result.stopped = m_stop.load();
