@@ -30,6 +30,7 @@
 #include "controls/CMyTabCtrl.h"
 #include "controls/Settings.h"
 #include "link/DeviceException.h"
+#include "link/UserTexts.h"
 #include "marks_route/CAnemometerDlg.h"
 #include "marks_route/CPocketlogDlg.h"
 #include "marks_route/CRouteDlg.h"
@@ -344,17 +345,7 @@ void CPelnoraDlg::OnLineLost() {
 }
 
 QString CPelnoraDlg::ConnectFailureText(const MCommunication::DeviceException& error) {
-    QString text = QString::fromStdString(MCommunication::ErrorText(error));
-    const auto* com = dynamic_cast<const MCommunication::ComException*>(&error);
-    if (com != nullptr && (com->Code() == ENOTTY || com->Code() == EISDIR)) {
-        return QStringLiteral("Это не последовательный порт: ") + text;
-    }
-    if (com != nullptr && com->Code() == EACCES) {
-        text += QStringLiteral(
-            "\n\nЧтобы получить доступ к порту, добавьте пользователя в группу dialout "
-            "(sudo usermod -aG dialout $USER) и войдите в систему заново.");
-    }
-    return text;
+    return QString::fromStdString(UserText::PortOpenFailure(error));
 }
 
 void CPelnoraDlg::Disconnect() {

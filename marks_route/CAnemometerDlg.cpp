@@ -13,6 +13,8 @@
 #include "controls/UserInterface.h"
 #include "link/DeviceException.h"
 #include "link/DeviceLink.h"
+#include "link/UserTexts.h"
+#include "marks_route/SettingsRules.h"
 
 namespace {
 const QString kSection = QStringLiteral("Anemometer");
@@ -22,8 +24,7 @@ const QString kOnboardEntry = QStringLiteral("Onboard Anemometer");
 
 CAnemometerDlg::CAnemometerDlg(DeviceLink& link, UserInterface& ui, QWidget* parent)
     : CTabDialog(link, ui, parent),
-      m_warning(
-          new CLabel(QStringLiteral("Данная версия прибора не поддерживает анемометр!"), this)),
+      m_warning(new CLabel(QString::fromUtf8(UserText::kNoAnemometer), this)),
       m_referenceEdit(new QLineEdit(this)),
       m_onboardEdit(new QLineEdit(this)),
       m_send(new QPushButton(QStringLiteral("Передать"), this)) {
@@ -90,20 +91,8 @@ void CAnemometerDlg::OnSendCalibration() {
     if (!ReadFields()) {
         return;
     }
-    // IEEE rules: x/0 is +inf (refused as too large), 0/0 is NaN (fails both tests, sent).
-    const double quotient = double(m_reference) / double(m_onboard);
-    if (quotient > 1.5) {
-        m_ui.ShowMessage(QStringLiteral("Вы ввели неправильные данные!\nРезультат деления "
-                                        "калибровочного анемометра на бортовой анемометр не "
-                                        "может быть больше 1.5"),
-                         UserInterface::Icon::Error);
-        return;
-    }
-    if (quotient < 0.5) {
-        m_ui.ShowMessage(QStringLiteral("Вы ввели неправильные данные!\nРезультат деления "
-                                        "калибровочного анемометра на бортовой анемометр не "
-                                        "может быть меньше 0.5"),
-                         UserInterface::Icon::Error);
+    if (const char* refusal = CalibrationRefusal(m_reference, m_onboard)) {
+        m_ui.ShowMessage(QString::fromUtf8(refusal), UserInterface::Icon::Error);
         return;
     }
     try {
@@ -112,6 +101,5 @@ void CAnemometerDlg::OnSendCalibration() {
         ShowLinkError(error);
         return;
     }
-    m_ui.ShowMessage(QStringLiteral("Калибровка передана успешно"),
-                     UserInterface::Icon::Information);
+    m_ui.ShowMessage(QString::fromUtf8(kCalibrationSent), UserInterface::Icon::Information);
 }

@@ -11,6 +11,7 @@
 #include "controls/UserInterface.h"
 #include "link/DeviceException.h"
 #include "link/DeviceLink.h"
+#include "marks_route/SettingsRules.h"
 
 namespace {
 const QString kSection = QStringLiteral("UTC Time");
@@ -66,14 +67,8 @@ void CUtcTimeDlg::OnSendUtcOffset() {
     if (!ReadFields()) {
         return;
     }
-    if (m_hours > 23) {
-        m_ui.ShowMessage(QStringLiteral("Значение поля Часы должно быть от 0 до 23"),
-                         UserInterface::Icon::Error);
-        return;
-    }
-    if (m_minutes > 59) {
-        m_ui.ShowMessage(QStringLiteral("Значение поля Минуты должно быть от 0 до 59"),
-                         UserInterface::Icon::Error);
+    if (const char* refusal = UtcOffsetRefusal(m_hours, m_minutes)) {
+        m_ui.ShowMessage(QString::fromUtf8(refusal), UserInterface::Icon::Error);
         return;
     }
     try {
@@ -82,6 +77,5 @@ void CUtcTimeDlg::OnSendUtcOffset() {
         ShowLinkError(error);
         return;
     }
-    m_ui.ShowMessage(QStringLiteral("Сдвиг времени передан успешно"),
-                     UserInterface::Icon::Information);
+    m_ui.ShowMessage(QString::fromUtf8(kUtcOffsetSent), UserInterface::Icon::Information);
 }

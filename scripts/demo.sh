@@ -45,6 +45,7 @@ if [ -z "$port" ]; then
     exit 1
 fi
 echo "Simulated device on $port"
+"$cli_bin" --version
 
 step() {
     echo
@@ -59,10 +60,12 @@ step anemometer 100 95
 step table
 step download --all --output "$out/tracks.kml"
 step marks --output "$out/marks.kml"
+"$cli_bin" --port "$port" table --json >"$out/table.json"
 step route "$route"
 
 echo
 echo "Summary"
 echo "  tracks: $root/$out/tracks.kml ($(wc -c <"$out/tracks.kml") bytes)"
 echo "  marks:  $root/$out/marks.kml ($(wc -c <"$out/marks.kml") bytes)"
+echo "  table:  $root/$out/table.json"
 echo "  route uploaded: $root/$route"

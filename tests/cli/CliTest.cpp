@@ -3,23 +3,33 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <locale.h>
+#include <cerrno>
 #include <chrono>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <nlohmann/json.hpp>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "link/DataFormats.h"
+#include "link/OutputFile.h"
+#include "link/Version.h"
+#include "marks_route/MarksExchange.h"
 #include "sim/DeviceSimulator.h"
 #include "tracks/KmlConsumers.h"
 #include "tracks/TrackEntry.h"
@@ -33,6 +43,19 @@ using Bytes = std::vector<uint8_t>;
 const std::string kCli = std::string(PELNORA_BIN_DIR) + "/cli/pelnora-cli";
 const std::string kSim = std::string(PELNORA_BIN_DIR) + "/sim/pelnora-sim";
 const std::string kIntegerMessage = "Enter an integer between 0 and 255.";
+using nlohmann::json;
+
+// The C library's Russian text for an error number, as pelnora-cli words it.
+std::string RussianSystemText(int number) {
+    const locale_t russian =
+        newlocale(LC_MESSAGES_MASK | LC_CTYPE_MASK, "ru_RU.UTF-8", static_cast<locale_t>(0));
+    if (russian == static_cast<locale_t>(0)) {
+        return std::strerror(number);
+    }
+    std::string text = strerror_l(number, russian);
+    freelocale(russian);
+    return text;
+}
 
 struct Result {
     int status = -1;
@@ -44,13 +67,17 @@ std::string Slurp(const std::string& path) {
     return kml_test::ReadFile(path);
 }
 
-// Runs a program with standard input from /dev/null (not a terminal).
-Result RunProgram(const std::string& program, const std::vector<std::string>& args,
-                  const fs::path& scratch) {
+// Starts a program in scratch with standard input from /dev/null (not a terminal), its output
+// into scratch/stdout and scratch/stderr.
+pid_t StartProgram(const std::string& program, const std::vector<std::string>& args,
+                   const fs::path& scratch) {
     const std::string outPath = (scratch / "stdout").string();
     const std::string errPath = (scratch / "stderr").string();
     const pid_t pid = fork();
     if (pid == 0) {
+        if (chdir(scratch.c_str()) != 0) {
+            _exit(126);
+        }
         const int in = open("/dev/null", O_RDONLY);
         const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -66,13 +93,34 @@ Result RunProgram(const std::string& program, const std::vector<std::string>& ar
         execv(program.c_str(), argv.data());
         _exit(127);
     }
+    return pid;
+}
+
+Result Finish(pid_t pid, const fs::path& scratch) {
     int status = 0;
     waitpid(pid, &status, 0);
     Result r;
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = Slurp(outPath);
-    r.err = Slurp(errPath);
+    r.out = Slurp((scratch / "stdout").string());
+    r.err = Slurp((scratch / "stderr").string());
     return r;
+}
+
+Result RunProgram(const std::string& program, const std::vector<std::string>& args,
+                  const fs::path& scratch) {
+    return Finish(StartProgram(program, args, scratch), scratch);
+}
+
+// The names in folder other than the captured output streams.
+std::set<std::string> FilesIn(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name != "stdout" && name != "stderr") {
+            names.insert(name);
+        }
+    }
+    return names;
 }
 
 // Both consumers read the file; gpsbabel finds one waypoint per point placemark.
@@ -214,6 +262,7 @@ TEST_F(CliTest, RefusedInputSendsNothing) {
         {{"route", File("missing.kml")}, 1, "missing.kml"},
         {{"download", "--all", "--output", "/nonexistent-pelnora/t.kml"}, 1, "nonexistent"},
         {{"marks", "--output", "/nonexistent-pelnora/m.kml"}, 1, "nonexistent"},
+        {{"download", "--all", "--output", m_scratch.string()}, 1, m_scratch.string()},
         {{}, 2, "команда"},
         {{"frobnicate"}, 2, "frobnicate"},
         {{"utc", "3"}, 2, "utc"},
@@ -261,12 +310,64 @@ TEST_F(CliTest, QueryPrintsTheAnswerOrReportsSilence) {
     EXPECT_NE(r.err.find("> 33 \r\n"), std::string::npos);  // the trace also after a failure
 }
 
-TEST_F(CliTest, LinkFailuresAndTrace) {
-    Result r = RunProgram(kCli, {"--port", "/dev/nonexistent-pelnora", "query"}, m_scratch);
+TEST_F(CliTest, PortProblemsNameTheProgramAndThePort) {
+    const std::string missing = "/dev/nonexistent-pelnora";
+    Result r = RunProgram(kCli, {"--port", missing, "query"}, m_scratch);
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find(std::strerror(ENOENT)), std::string::npos) << r.err;
+    EXPECT_EQ(r.err, "pelnora-cli: " + missing + ": " + RussianSystemText(ENOENT) + "\n");
 
-    r = Cli({"--trace", "utc", "3", "30"});
+    // Not a terminal: said so, with the system's text.
+    std::ofstream(File("plain")) << "x";
+    r = RunProgram(kCli, {"query", "--port", File("plain")}, m_scratch);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "pelnora-cli: " + File("plain") +
+                         ": Это не последовательный порт: " + RussianSystemText(ENOTTY) + "\n");
+
+    // Another program holds the port.
+    {
+        const int holder = open(m_port.c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(holder, 0);
+        ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+        r = Cli({"query"});
+        close(holder);
+    }
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("pelnora-cli: " + m_port + ": " + RussianSystemText(EBUSY)),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("Порт занят другой программой"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("ModemManager"), std::string::npos) << r.err;
+    EXPECT_EQ(Settled().bytesIn, 0u);
+}
+
+// No permission on the port: the dialout hint. As root the CLI runs as nobody.
+TEST_F(CliTest, NoPermissionGivesTheDialoutHint) {
+    struct stat before {};
+    ASSERT_EQ(stat(m_port.c_str(), &before), 0);
+    ASSERT_EQ(chmod(m_port.c_str(), 0), 0);
+    std::vector<std::string> args = {"--port", m_port, "query"};
+    std::string program = kCli;
+    if (geteuid() == 0) {
+        if (!fs::exists("/usr/bin/setpriv")) {
+            chmod(m_port.c_str(), before.st_mode & 07777);
+            GTEST_SKIP() << "setpriv is needed to run as a user without rights";
+        }
+        // nobody must reach the program and its folders, and write its captured output.
+        fs::permissions(m_scratch, fs::perms::all);
+        args.insert(args.begin(), {"--reuid=nobody", "--regid=nogroup", "--clear-groups", kCli});
+        program = "/usr/bin/setpriv";
+    }
+    const Result r = RunProgram(program, args, m_scratch);
+    chmod(m_port.c_str(), before.st_mode & 07777);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("pelnora-cli: " + m_port + ": " + RussianSystemText(EACCES) + "\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("dialout"), std::string::npos) << r.err;
+}
+
+TEST_F(CliTest, LinkFailuresAndTrace) {
+    Result r = Cli({"--trace", "utc", "3", "30"});
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.err.find("> BB \r\n> 03 \r\n> 1E \r\n"), std::string::npos) << r.err;
 
@@ -325,17 +426,22 @@ TEST_F(CliTest, DownloadKeepsOrDropsABadChecksum) {
     const struct {
         std::vector<std::string> options;
         size_t tracks;
-    } cases[] = {{{"--keep-bad"}, 3}, {{"--drop-bad"}, 2}, {{}, 2}};  // not a terminal: dropped
+        int status;  // 3: a chosen track is not in the file
+    } cases[] = {{{"--keep-bad"}, 3, 0}, {{"--drop-bad"}, 2, 3}, {{}, 2, 3}};  // not a terminal
+    int n = 0;
     for (const auto& c : cases) {
-        std::vector<std::string> args = {"download", "--all", "--output", File("bad.kml")};
+        const std::string file = File("bad" + std::to_string(n++) + ".kml");
+        std::vector<std::string> args = {"download", "--all", "--output", file};
         args.insert(args.end(), c.options.begin(), c.options.end());
         const Result r = Cli(args);
         SCOPED_TRACE(c.options.empty() ? "(asked)" : c.options[0]);
-        EXPECT_EQ(r.status, 0) << r.err;
-        EXPECT_NE(r.err.find("контрольная сумма не совпадает"), std::string::npos);
-        const std::string text = Slurp(File("bad.kml"));
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_NE(
+            r.err.find("Трек 1: Ошибка при получении трека (контрольная сумма не совпадает)."),
+            std::string::npos);
+        const std::string text = Slurp(file);
         EXPECT_EQ(kml_test::CountOf(text, "<LineString>"), c.tracks);
-        ExpectConsumersRead(File("bad.kml"), c.tracks == 3 ? 75 : 5);
+        ExpectConsumersRead(file, c.tracks == 3 ? 75 : 5);
     }
 
     // Nothing kept: failure, and the file that was there stays as it was.
@@ -344,18 +450,249 @@ TEST_F(CliTest, DownloadKeepsOrDropsABadChecksum) {
     EXPECT_EQ(none.status, 1);
     EXPECT_NE(none.err.find("Ошибка при получении треков"), std::string::npos);
     EXPECT_EQ(Slurp(File("old.kml")), "old");
+    EXPECT_EQ(FilesIn(m_scratch),
+              (std::set<std::string>{"bad0.kml", "bad1.kml", "bad2.kml", "old.kml"}));
 }
 
 TEST_F(CliTest, DownloadKeepsTracksReceivedBeforeAHangUp) {
     // The table (3 records and the end), then the first two tracks; the device hangs up.
     const uint64_t bytes = 12 * 4 + (3 * 32 + 34) + (70 * 32 + 34);
     Fault([&](auto& f) { f.hangupAfterBytes = bytes; });
+    std::ofstream(File("cut.kml")) << "good";
     const Result r = Cli({"download", "--all", "--output", File("cut.kml")});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find(std::strerror(EIO)), std::string::npos) << r.err;
-    const std::string text = Slurp(File("cut.kml"));
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find(m_port + ": " + RussianSystemText(EIO)), std::string::npos) << r.err;
+    // The older file stays; the two tracks go beside it, and the message names that file.
+    EXPECT_EQ(Slurp(File("cut.kml")), "good");
+    const std::string beside = IncompleteFileName(File("cut.kml"));
+    EXPECT_EQ(beside, File("cut-неполный.kml"));
+    EXPECT_NE(r.err.find(beside), std::string::npos) << r.err;
+    const std::string text = Slurp(beside);
     EXPECT_EQ(kml_test::CountOf(text, "<LineString>"), 2u);
-    ExpectConsumersRead(File("cut.kml"), 3 + 70);
+    ExpectConsumersRead(beside, 3 + 70);
+}
+
+TEST_F(CliTest, OutputDashIsStandardOutput) {
+    Result r = Cli({"download", "0", "2", "-o", "-"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("<?xml", 0), 0u);
+    EXPECT_EQ(kml_test::CountOf(r.out, "<LineString>"), 2u);
+    EXPECT_NE(r.err.find("Получение 2 трека из 2"), std::string::npos);  // progress on stderr
+    EXPECT_EQ(r.err.find("<?xml"), std::string::npos);
+    r = Cli({"marks", "--output", "-"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("<coordinates>37.6173,55.7558</coordinates>"), std::string::npos);
+    EXPECT_TRUE(FilesIn(m_scratch).empty());  // no file named "-"
+    // Both on standard output cannot be.
+    m_sim.ClearReceived();
+    r = Cli({"download", "--all", "-o", "-", "--json"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(Settled().bytesIn, 0u);
+}
+
+TEST_F(CliTest, JsonDocumentsParseBack) {
+    Result r = Cli({"query", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    json doc = json::parse(r.out);
+    EXPECT_EQ(doc["capability"], 2);
+    EXPECT_EQ(doc["answer"], "02");
+    EXPECT_EQ(doc["anemometer"], true);
+
+    r = Cli({"table", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    doc = json::parse(r.out);
+    ASSERT_EQ(doc["tracks"].size(), m_tracks.size());
+    for (uint32_t j = 0; j < m_tracks.size(); ++j) {
+        TrackEntry entry;
+        entry.record = m_tracks[j].record;
+        const auto texts = TrackRowTexts(entry, j);
+        const json& row = doc["tracks"][j];
+        EXPECT_EQ(row["index"], j);
+        EXPECT_EQ(row["date"], texts[1]);
+        EXPECT_EQ(row["time"], texts[2]);
+        EXPECT_EQ(row["duration"], texts[3]);
+        EXPECT_EQ(row["pointCount"], entry.PointCount());
+    }
+    EXPECT_TRUE(doc["memoryFillPercent"].is_number());
+
+    Fault([](auto& f) { f.badChecksumTrack = 1; });
+    r = Cli({"download", "--all", "--drop-bad", "--json", "-o", File("j.kml")});
+    EXPECT_EQ(r.status, 3) << r.err;
+    doc = json::parse(r.out);
+    EXPECT_EQ(doc["file"], File("j.kml"));
+    EXPECT_EQ(doc["saved"], json::array({0, 2}));
+    EXPECT_EQ(doc["dropped"], json::array({1}));
+    EXPECT_EQ(doc["notReceived"], json::array());
+    EXPECT_EQ(doc["complete"], false);
+    EXPECT_EQ(doc["incomplete"], false);  // no older file: the asked name
+    EXPECT_TRUE(doc["error"].is_null());
+    EXPECT_TRUE(doc["signal"].is_null());
+    EXPECT_EQ(kml_test::CountOf(Slurp(File("j.kml")), "<LineString>"), 2u);
+}
+
+TEST_F(CliTest, OptionsBeforeOrAfterTheCommandAndTheSpeedList) {
+    // The global options after the command, the command's own in any order.
+    Result r = RunProgram(kCli, {"query", "--baud", "9600", "--port", m_port}, m_scratch);
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = RunProgram(kCli, {"download", "--output", File("a.kml"), "--port", m_port, "0", "--trace"},
+                   m_scratch);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("> 11 \r\n"), std::string::npos);
+    m_sim.ClearReceived();
+    for (const char* baud : {"1000", "0", "x", "115200.5", ""}) {
+        SCOPED_TRACE(baud);
+        r = Cli({"--baud", baud, "query"});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find("110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 56000, "
+                             "57600, 115200, 128000, 256000"),
+                  std::string::npos)
+            << r.err;
+    }
+    EXPECT_EQ(Settled().bytesIn, 0u);
+}
+
+// Waits until file holds text; false after ms.
+bool WaitForText(const fs::path& file, const std::string& text, int ms) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+        if (Slurp(file.string()).find(text) != std::string::npos) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+// A paced download stopped by a signal during track k: the tracks received whole before it are
+// in the file, nothing else is left in the folder, and the status tells the signal.
+TEST(CliSignals, StopTheDownloadAndKeepWholeTracks) {
+    setenv("TZ", "Europe/Moscow", 1);
+    BuildDeviceCharTable();
+    const fs::path scratch =
+        fs::temp_directory_path() / ("pelnora-cli-signals-" + std::to_string(getpid()));
+    const struct {
+        int signal;
+        std::size_t track;  // 1-based track during which it comes
+    } cases[] = {{SIGINT, 1}, {SIGTERM, 2}, {SIGHUP, 3}, {SIGINT, 4}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("signal " + std::to_string(c.signal) + " in track " + std::to_string(c.track));
+        fs::remove_all(scratch);
+        fs::create_directories(scratch);
+        sim::DeviceSimulator device;
+        // 30 points (994 bytes) at 19200 baud: half a second per track.
+        device.SetTracks({Track(5, 9, 30), Track(5, 10, 30), Track(5, 11, 30), Track(5, 12, 30)});
+        sim::SimFaults paced;
+        paced.pacingBaud = 19200;
+        device.SetFaults(paced);
+        const std::string port = device.Start();
+        const std::string out = (scratch / "out.kml").string();
+        const pid_t pid =
+            StartProgram(kCli, {"--port", port, "download", "--all", "--json", "-o", out}, scratch);
+        ASSERT_TRUE(WaitForText(scratch / "stderr",
+                                "Получение " + std::to_string(c.track) + " трека из 4", 20000));
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        kill(pid, c.signal);
+        const Result r = Finish(pid, scratch);
+        EXPECT_EQ(r.status, 128 + c.signal) << r.err;
+        const json doc = json::parse(r.out);
+        EXPECT_EQ(doc["signal"], c.signal);
+        EXPECT_EQ(doc["stopped"], true);
+        // Every track before the signal is kept; the one under way at most when it was whole.
+        const std::size_t saved = doc["saved"].size();
+        EXPECT_GE(saved, c.track - 1);
+        EXPECT_LE(saved, c.track);
+        EXPECT_EQ(saved + doc["notReceived"].size(), 4u);
+        if (saved == 0) {
+            EXPECT_TRUE(FilesIn(scratch).empty());
+        } else {
+            EXPECT_EQ(FilesIn(scratch), std::set<std::string>{"out.kml"});
+            EXPECT_EQ(kml_test::CountOf(Slurp(out), "<LineString>"), saved);
+            EXPECT_TRUE(kml_test::XmlWellFormed(out));
+        }
+    }
+
+    // A second signal ends at once: no orderly end, no file and no temporary file left.
+    fs::remove_all(scratch);
+    fs::create_directories(scratch);
+    sim::DeviceSimulator device;
+    device.SetTracks({Track(5, 9, 30), Track(5, 10, 300)});
+    sim::SimFaults paced;
+    paced.pacingBaud = 19200;
+    device.SetFaults(paced);
+    const std::string port = device.Start();
+    const pid_t pid = StartProgram(
+        kCli, {"--port", port, "download", "--all", "--json", "-o", "out.kml"}, scratch);
+    ASSERT_TRUE(WaitForText(scratch / "stderr", "Получение 2 трека из 2", 20000));
+    // Two different signals, so that the second is not merged into the first while pending;
+    // the status is the first one's.
+    kill(pid, SIGINT);
+    kill(pid, SIGTERM);
+    const Result r = Finish(pid, scratch);
+    EXPECT_TRUE(r.status == 128 + SIGINT || r.status == 128 + SIGTERM) << r.status;
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(FilesIn(scratch).empty());
+    fs::remove_all(scratch);
+}
+
+// The device hangs up after every byte of every answer of a download, with an older good file
+// in place: that file survives each run, whatever came goes beside it whole, and nothing else
+// is left behind.
+TEST(CliFaultSweep, HangUpAfterEveryByteKeepsTheGoodFile) {
+    setenv("TZ", "Europe/Moscow", 1);
+    BuildDeviceCharTable();
+    const fs::path scratch =
+        fs::temp_directory_path() / ("pelnora-cli-sweep-" + std::to_string(getpid()));
+    fs::remove_all(scratch);
+    fs::create_directories(scratch);
+    const std::vector<sim::SimTrack> tracks = {Track(5, 9, 3), Track(5, 14, 5), Track(6, 8, 2)};
+    // The table (three records and the end), then each track's records, end and checksum.
+    const uint64_t total = 4 * 12 + (3 * 32 + 34) + (5 * 32 + 34) + (2 * 32 + 34);
+    const std::string good = (scratch / "good.kml").string();
+    const std::string beside = IncompleteFileName(good);
+    const std::string goodText = "<kml>an older good file</kml>";
+    for (uint64_t n = 0; n <= total; ++n) {
+        SCOPED_TRACE("hang-up after " + std::to_string(n) + " bytes");
+        std::ofstream(good, std::ios::trunc) << goodText;
+        fs::remove(beside);
+        sim::DeviceSimulator device;
+        device.SetTracks(tracks);
+        if (n < total) {
+            sim::SimFaults faults;
+            faults.hangupAfterBytes = n;
+            device.SetFaults(faults);
+        }
+        const std::string port = device.Start();
+        const Result r =
+            RunProgram(kCli, {"--port", port, "download", "--all", "--json", "-o", good}, scratch);
+        const std::set<std::string> files = FilesIn(scratch);
+        if (n == total) {
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(kml_test::CountOf(Slurp(good), "<LineString>"), 3u);
+            EXPECT_EQ(files, std::set<std::string>{"good.kml"});
+            break;
+        }
+        EXPECT_EQ(Slurp(good), goodText);
+        if (r.out.empty()) {  // the table did not come: nothing asked, nothing written
+            EXPECT_EQ(r.status, 1) << r.err;
+            EXPECT_EQ(files, std::set<std::string>{"good.kml"});
+            continue;
+        }
+        const json doc = json::parse(r.out);
+        const std::size_t saved = doc["saved"].size();
+        EXPECT_EQ(r.status, saved == 0 ? 1 : 3) << r.err;
+        EXPECT_FALSE(doc["error"].is_null());
+        if (saved == 0) {
+            EXPECT_EQ(files, std::set<std::string>{"good.kml"});
+        } else {
+            EXPECT_EQ(files, (std::set<std::string>{"good.kml", fs::path(beside).filename()}));
+            EXPECT_EQ(doc["file"], beside);
+            EXPECT_EQ(kml_test::CountOf(Slurp(beside), "<LineString>"), saved);
+        }
+        if (::testing::Test::HasFailure()) {
+            break;  // one position tells the fault
+        }
+    }
+    fs::remove_all(scratch);
 }
 
 TEST_F(CliTest, DownloadRefusesAnIndexBeyondTheTable) {
@@ -390,6 +727,46 @@ TEST_F(CliTest, MarksWriteAFileOrNothing) {
     EXPECT_FALSE(fs::exists(File("none.kml")));
 }
 
+TEST_F(CliTest, MarksThatCameInPartGoBesideAnOlderFile) {
+    Fault([](auto& f) { f.marksSent = 1; });
+    std::ofstream(File("m.kml")) << "old";
+    const Result r = Cli({"marks", "--output", File("m.kml")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(MarksIncompleteText(1, 3)), std::string::npos) << r.err;
+    EXPECT_EQ(Slurp(File("m.kml")), "old");
+    const std::string beside = IncompleteFileName(File("m.kml"));
+    EXPECT_NE(r.err.find(beside), std::string::npos) << r.err;
+    EXPECT_EQ(kml_test::CountOf(Slurp(beside), "<Placemark>"), 1u);
+    ExpectConsumersRead(beside, 1);
+}
+
+TEST_F(CliTest, RouteWithoutPointsNeedsForceAndSameNamesWarn) {
+    std::ofstream(File("empty.kml")) << "<kml><Document><name>x</name></Document></kml>";
+    Result r = Cli({"route", File("empty.kml")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("--force"), std::string::npos) << r.err;
+    EXPECT_EQ(Settled().bytesIn, 0u);
+    r = Cli({"route", "--force", File("empty.kml")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Маршрут передан успешно"), std::string::npos);
+
+    std::ofstream(File("same.kml"))
+        << "<kml><Document>"
+           "<Placemark><name>Москва-1</name><Point><coordinates>37.6,55.7</coordinates></Point>"
+           "</Placemark>"
+           "<Placemark><name>Москва-2</name><Point><coordinates>37.7,55.8</coordinates></Point>"
+           "</Placemark></Document></kml>";
+    ASSERT_TRUE(m_sim.WaitForRoute(1, 3000));
+    EXPECT_EQ(m_sim.Route(), Bytes{0x00});  // the device's route emptied, as asked
+    m_sim.ClearReceived();
+    r = Cli({"route", File("same.kml")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("pelnora-cli: предупреждение: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Москва-2"), std::string::npos) << r.err;
+    ASSERT_TRUE(m_sim.WaitForRoute(1, 3000));
+    EXPECT_EQ(m_sim.Route().size(), 1 + 2 * 12u);
+}
+
 TEST_F(CliTest, RouteUploadsTheSampleAndRefusesBadFiles) {
     const Result r =
         Cli({"route", std::string(PELNORA_TEST_DATA) + "/../../examples/moscow-route.kml"});
@@ -422,19 +799,99 @@ TEST_F(CliTest, RouteUploadsTheSampleAndRefusesBadFiles) {
     EXPECT_EQ(Settled().bytesIn, 0u);
 }
 
-TEST(CliPrograms, HelpNamesEveryCommand) {
+TEST(CliPrograms, HelpAndVersion) {
     const fs::path scratch =
         fs::temp_directory_path() / ("pelnora-help-" + std::to_string(getpid()));
     fs::create_directories(scratch);
-    const Result r = RunProgram(kCli, {"--help"}, scratch);
+    Result r = RunProgram(kCli, {"--help"}, scratch);
     EXPECT_EQ(r.status, 0);
-    for (const char* command :
-         {"query", "utc", "anemometer", "interval", "clear", "table", "download", "marks", "route",
-          "--keep-bad", "--drop-bad", "--simulate", "--trace", "--baud"}) {
-        EXPECT_NE(r.out.find(command), std::string::npos) << command;
+    EXPECT_EQ(r.err, "");
+    for (const char* text : {"query", "utc", "anemometer", "interval", "clear", "table", "download",
+                             "marks", "route", "--port", "--simulate", "--trace", "--baud",
+                             "--version", "256000", "Коды завершения", "129, 130, 143", "--json"}) {
+        EXPECT_NE(r.out.find(text), std::string::npos) << text;
     }
+    // Each command has its own help, with its own options, before or after the global ones.
+    const struct {
+        std::vector<std::string> args;
+        std::vector<const char*> texts;
+    } commands[] = {
+        {{"download", "--help"},
+         {"--output", "--all", "--keep-bad", "--drop-bad", "--json", "INDEX", "-неполный"}},
+        {{"--simulate", "clear", "-h"}, {"--yes"}},
+        {{"route", "--help", "--trace"}, {"--force", "FILE"}},
+        {{"query", "--help"}, {"--json"}},
+        {{"table", "--help"}, {"--json", "memoryFillPercent"}},
+        {{"utc", "--help"}, {"HOURS", "MINUTES"}},
+    };
+    for (const auto& c : commands) {
+        SCOPED_TRACE(c.args[0]);
+        r = RunProgram(kCli, c.args, scratch);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_NE(r.out.find("Использование: pelnora-cli "), std::string::npos) << r.out;
+        for (const char* text : c.texts) {
+            EXPECT_NE(r.out.find(text), std::string::npos) << text;
+        }
+    }
+    r = RunProgram(kCli, {"download", "--help"}, scratch);
+    EXPECT_EQ(r.out.find("--yes"), std::string::npos);
+
+    r = RunProgram(kCli, {"--version"}, scratch);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, std::string("pelnora-cli ") + kPelnoraVersion + "\n");
     EXPECT_EQ(RunProgram(kSim, {"--help"}, scratch).status, 0);
     EXPECT_EQ(RunProgram(kSim, {"--no-such-option"}, scratch).status, 2);
+    fs::remove_all(scratch);
+}
+
+// What the bash completion offers, as words.
+std::vector<std::string> Completions(const std::vector<std::string>& words) {
+    const std::string script =
+        std::string(PELNORA_TEST_DATA) + "/../../resources/bash-completion/pelnora-cli";
+    std::string line;
+    for (const auto& w : words) {
+        line += " " + kml_test::Quote(w);
+    }
+    const std::string command =
+        "bash -c " +
+        kml_test::Quote("source " + kml_test::Quote(script) + " && COMP_WORDS=(" + line +
+                        ") && COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) && "
+                        "_pelnora_cli && printf '%s\\n' \"${COMPREPLY[@]}\"");
+    int status = 0;
+    const std::string out = kml_test::Run(command, status);
+    EXPECT_EQ(status, 0) << command;
+    std::vector<std::string> result;
+    std::size_t start = 0;
+    for (std::size_t end; (end = out.find('\n', start)) != std::string::npos; start = end + 1) {
+        result.push_back(out.substr(start, end - start));
+    }
+    return result;
+}
+
+// The completion offers every command, and for each command only options its help names.
+TEST(CliPrograms, CompletionOffersWhatTheHelpNames) {
+    const fs::path scratch =
+        fs::temp_directory_path() / ("pelnora-completion-" + std::to_string(getpid()));
+    fs::create_directories(scratch);
+    const std::string help = RunProgram(kCli, {"--help"}, scratch).out;
+    const std::vector<std::string> top = Completions({"pelnora-cli", ""});
+    std::size_t commands = 0;
+    for (const std::string& word : top) {
+        EXPECT_NE(help.find(word), std::string::npos) << word;
+        if (word[0] == '-') {
+            continue;
+        }
+        ++commands;
+        const std::string own = RunProgram(kCli, {word, "--help"}, scratch).out;
+        for (const std::string& option : Completions({"pelnora-cli", word, "--"})) {
+            EXPECT_TRUE(own.find(option) != std::string::npos ||
+                        help.find(option) != std::string::npos)
+                << word << " " << option;
+        }
+    }
+    EXPECT_EQ(commands, 9u);
+    const std::vector<std::string> speeds = Completions({"pelnora-cli", "--baud", ""});
+    EXPECT_EQ(speeds.size(), 15u);
     fs::remove_all(scratch);
 }
 

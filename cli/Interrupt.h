@@ -1,0 +1,49 @@
+#pragma once
+// Ctrl-C, SIGTERM and SIGHUP while pelnora-cli downloads: the first stops the download after
+// the record being received (what arrived whole is still written), a second ends the program
+// at once. The exit status after a signal is 128 + its number (130, 143, 129).
+
+#include <atomic>
+#include <csignal>
+
+class TrackDownload;
+
+namespace cli {
+
+// The three signals wait in the calling thread (and in the threads it starts meanwhile), or
+// are taken again: helper threads start with them blocked, so only the main thread handles them.
+void BlockSignals();
+void UnblockSignals();
+
+class DownloadInterrupt {
+public:
+    // Takes the three signals until destroyed; cancel (when given) is set by the first one, so
+    // that a read of the device in progress ends after its current record.
+    explicit DownloadInterrupt(std::atomic<bool>* cancel);
+    ~DownloadInterrupt();
+    DownloadInterrupt(const DownloadInterrupt&) = delete;
+    DownloadInterrupt& operator=(const DownloadInterrupt&) = delete;
+
+    // The session a first signal stops (nullptr: none).
+    void Attach(TrackDownload* session);
+    // The number of the first signal taken, 0 when none came.
+    int Signal() const;
+
+    // While the kept tracks are written the signals wait, so that the writer always finishes
+    // or removes its temporary file; they are taken when the hold ends.
+    class Hold {
+    public:
+        Hold();
+        ~Hold();
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+
+    private:
+        sigset_t m_previous;
+    };
+
+private:
+    struct sigaction m_previous[3];
+};
+
+}  // namespace cli
