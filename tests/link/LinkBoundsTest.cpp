@@ -120,9 +120,15 @@ private:
 class EndlessTable : public StubTransport {
 public:
     int32_t Read(uint8_t* buffer, int32_t count) override {
-        ++reads;
-        if (reads == cancelAt && cancel != nullptr) {
+        const uint32_t n = ++reads;
+        if (n == cancelAt && cancel != nullptr) {
             cancel->store(true);
+        }
+        // A slow line from here on: the next record waits until the reader is told to stop.
+        if (slowFrom != 0 && n >= slowFrom && watched != nullptr) {
+            for (int ms = 0; ms < 5000 && !watched->load(); ++ms) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
         }
         for (int32_t i = 0; i < count; ++i) {
             buffer[i] = static_cast<uint8_t>(i + 1);
@@ -130,9 +136,11 @@ public:
         return count;
     }
     int32_t Write(const uint8_t*, int32_t count) override { return count; }
-    uint32_t reads = 0;
+    std::atomic<uint32_t> reads{0};
     uint32_t cancelAt = 0;
     std::atomic<bool>* cancel = nullptr;
+    uint32_t slowFrom = 0;
+    const std::atomic<bool>* watched = nullptr;
 };
 
 struct Logged {
@@ -275,6 +283,8 @@ TEST(TableBound, CancelKeepsWhatCame) {
     link.m_cancel = false;
     device.cancel = nullptr;
     device.reads = 0;
+    device.slowFrom = 1000;
+    device.watched = &link.m_cancel;
     std::thread stopper([&] {
         while (device.reads < 1000) {
             std::this_thread::yield();
