@@ -14,14 +14,14 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# The extended description below the summary line (an empty line becomes " .").
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "service the aircraft navigation computer over a serial line\n\
- Pelnora services a small navigation computer carried in an aircraft and\n\
- attached by a serial line: the UTC offset and track interval, tracks\n\
- downloaded with checksums into KML, GPX or IGC files, marks, route upload,\n\
- airspeed sensor calibration and a hexadecimal terminal of every byte.\n\
- .\n\
- The package holds the desktop program (Russian interface), the command-line\n\
- tool pelnora-cli and the device simulator pelnora-sim.")
+    "Pelnora services a small navigation computer carried in an aircraft and
+attached by a serial line: the UTC offset and track interval, tracks
+downloaded with checksums into KML, GPX or IGC files, marks, route upload,
+airspeed sensor calibration and a hexadecimal terminal of every byte.
+
+The package holds the desktop program (Russian interface), the command-line
+tool pelnora-cli and the device simulator pelnora-sim.")
 
 include(CPack)

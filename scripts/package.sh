@@ -34,7 +34,7 @@ rm -f "$BUILD_DIR"/pelnora_*.deb
 (cd "$BUILD_DIR" && cpack -G DEB >/dev/null)
 deb=$(ls "$BUILD_DIR"/pelnora_*.deb)
 echo "package: $deb"
-dpkg-deb --info "$deb" | sed -n '/Package:/,$p'
+dpkg-deb --field "$deb" Package Version Architecture Depends
 
 [ "${1:-}" = "--check" ] || exit 0
 
@@ -45,7 +45,7 @@ desktop-file-validate "$staging"/usr/share/applications/*.desktop
 appstreamcli validate --no-net --explain "$staging"/usr/share/metainfo/*.metainfo.xml
 
 # lintian: errors fail the check, warnings are listed.
-lintian_out=$(lintian --no-tag-display-limit "$deb" || true)
+lintian_out=$(lintian --tag-display-limit 0 "$deb" || true)
 [ -n "$lintian_out" ] && echo "$lintian_out"
 if echo "$lintian_out" | grep -q '^E:'; then
   echo "lintian reported errors" >&2
