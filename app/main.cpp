@@ -11,14 +11,15 @@
 #include "app/CPelnoraDlg.h"
 #include "app/Translation.h"
 #include "link/DataFormats.h"
+#include "link/Version.h"
 #include "sim/DeviceSimulator.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Velmarin"));
     QCoreApplication::setApplicationName(QStringLiteral("Pelnora"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.3.0.1550"));
-    QGuiApplication::setDesktopFileName(QStringLiteral("pelnora"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PELNORA_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("ru.velmarin.Pelnora"));
     // QApplication may have set the locale from the environment; numbers stay with a full stop.
     std::setlocale(LC_NUMERIC, "C");
     // No display name: Qt would append it to every caption.

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "link/DataFormats.h"
+#include "link/Version.h"
 #include "sim/DeviceSimulator.h"
 
 namespace {
@@ -50,7 +51,8 @@ const char kHelp[] =
     "  --junk-after HEX       send the bytes HEX (e.g. 0102FF) after every answer\n"
     "  --byte-interval MS     send each answer byte alone, MS milliseconds apart\n"
     "  --garbage-records      table and point records arrive as random bytes\n"
-    "  --help                 this text\n";
+    "  --help                 this text\n"
+    "  --version              the version\n";
 
 int Usage(const std::string& message) {
     std::cerr << "pelnora-sim: " << message << "\nTry 'pelnora-sim --help'.\n";
@@ -100,6 +102,9 @@ int main(int argc, char** argv) {
         };
         if (option == "--help" || option == "-h") {
             std::cout << kHelp;
+            return 0;
+        } else if (option == "--version") {
+            std::cout << "pelnora-sim " << kPelnoraVersion << "\n";
             return 0;
         } else if (option == "--demo") {
             demo = true;

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <ctime>
 
+#include "link/Version.h"
 #include "tracks/TrackTable.h"
 
 std::optional<ClockOffset> ClockOffset::Device(int hours, int minutes) {
@@ -153,7 +154,7 @@ void AppendIsoUtc(std::string& out, int64_t utc) {
 }
 
 const char* PelnoraVersion() {
-    return PELNORA_VERSION;
+    return kPelnoraVersion;
 }
 
 std::vector<const TrackEntry*> TracksInStartOrder(const std::vector<TrackEntry>& tracks) {
