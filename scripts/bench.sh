@@ -10,7 +10,7 @@ JOBS=${JOBS:-2}
 OUT=${OUT:-BENCHMARKS.md}
 
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-targets=(bench_link)
+targets=(bench_link bench_memory bench_formats)
 if grep -q '^PELNORA_GUI:BOOL=ON' "$BUILD_DIR/CMakeCache.txt"; then
   targets+=(gui_bench)
 fi
@@ -37,6 +37,10 @@ measure echo "$B/bench_link" echo "$RUNS"
 measure kml "$B/bench_link" kml 3
 measure route "$B/bench_link" route "$RUNS"
 measure memory "$B/bench_link" memory
+measure download_memory "$B/bench_memory" 32
+formats_dir=$(mktemp -d)
+measure formats "$B/bench_formats" "$RUNS" "$formats_dir"
+rm -rf "$formats_dir"
 if [ -x "$B/gui_bench" ]; then
   measure terminal "$B/gui_bench" terminal 3
   measure stall "$B/gui_bench" stall 3
@@ -87,10 +91,16 @@ pty_cpu_limit=400
   echo "| 5 | route import of a KML with 10 000 placemarks ($(get route_file_bytes | cut -d. -f1) bytes) | refused (more than 255 points) after $(fmt "$(get route_import_ms)") ms; the whole reading (document, $(get route_full_read_points | cut -d. -f1) placemarks, positions and names) $(fmt "$(get route_full_read_ms)") ms | ≤ 100 ms | $(verdict "$(get route_full_read_ms)" "<=" 100) |"
   echo "| 6 | start to first painted main window, offscreen | $(fmt "$(get startup_exec_to_paint_ms)") ms from exec ($(fmt "$(get startup_main_to_paint_ms)") ms from main) | ≤ 300 ms | $(verdict "$(get startup_exec_to_paint_ms)" "<=" 300) |"
   echo "| 7 | peak memory (maxrss) of a 2 MiB download with its rendered echo log and its KML export | $(fmt "$(get memory_peak_mb)") MB (simulator in the same process included) | ≤ 100 MB | $(verdict "$(get memory_peak_mb)" "<=" 100) |"
+  echo "| 8 | peak memory of a download of $(fmt "$(get memory_download_received_mb)") MiB received (echo log kept, tracks kept) | $(fmt "$(get memory_download_peak_mb)") MB, $(fmt "$(get memory_download_ratio)") × the bytes received, in $(fmt "$(get memory_download_ms)") ms | ≤ 3 × received + 40 MB = $(fmt "$(get memory_download_limit_mb)") MB | $(verdict "$(get memory_download_peak_mb)" "<=" "$(get memory_download_limit_mb)") |"
+  for f in gpx kml_time igc; do
+    echo "| 9 $f | a 65535-point track written as $f ($(get ${f}_file_bytes | cut -d. -f1) bytes) vs gpsbabel writing the same points as $f | ours $(fmt "$(get ${f}_write_ms)") ms ($(fmt "$(get ${f}_write_cpu_ms)") ms CPU); gpsbabel $(fmt "$(get ${f}_gpsbabel_ms)") ms; ratio $(fmt "$(get ${f}_ratio)") | ratio ≥ 5 | $(verdict "$(get ${f}_ratio)" ">=" 5) |"
+  done
+  echo "| 9m | peak memory while writing the three formats | $(fmt "$(get formats_memory_peak_mb)") MB | < 50 MB | $(verdict "$(get formats_memory_peak_mb)" "<=" 50) |"
+  echo "| 10 | hostile route files (100 000 attributes on one element, 16 MiB of small elements, the most markup the bounds allow), each read in a fresh process | worst $(fmt "$(get route_hostile_worst_ms)") ms, worst peak $(fmt "$(get route_hostile_worst_peak_mb)") MB | ≤ 1000 ms, ≤ 100 MB | $(verdict "$(get route_hostile_worst_ms)" "<=" 1000) / $(verdict "$(get route_hostile_worst_peak_mb)" "<=" 100) |"
   echo
   echo "## Commands"
   echo
-  for key in paced pty echo terminal stall preview kml route startup memory; do
+  for key in paced pty echo terminal stall preview kml route startup memory download_memory formats; do
     [ -n "${command_of[$key]:-}" ] && echo "- $key: \`${command_of[$key]}\`"
   done
   echo
