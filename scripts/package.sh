@@ -6,23 +6,13 @@
 #                               apt-get, run its programs from the installed paths, remove it
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh
+# The build's packages, and what packaging (and, with --check, validating) needs.
+extra=(dpkg-dev file gzip)
+[ "${1:-}" = "--check" ] && extra+=(lintian desktop-file-utils appstream man-db)
+bash scripts/deps.sh "${extra[@]}"
 
 SUDO=
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
-need=(dpkg-dev file gzip)
-[ "${1:-}" = "--check" ] && need+=(lintian desktop-file-utils appstream man-db)
-missing=()
-for p in "${need[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
-
 BUILD_DIR=${BUILD_DIR:-build-pkg}
 # Debian's hardening flags, as a distribution build would use them.
 export CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
