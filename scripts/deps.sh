@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev qt6-serialport-dev qt6-translations-l10n
   libtinyxml-dev libcli11-dev nlohmann-json3-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev
   gpsbabel libxml2-utils gdal-bin
   tzdata fonts-dejavu-core locales
   "$@"
