@@ -1,6 +1,16 @@
 // pelnora-cli: one command per device function, over a serial port or the built-in simulator.
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include <io.h>
+#include <shellapi.h>
+
+#include "link/Cp1251.h"
+#include "link/OutputFile.h"
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -128,8 +138,18 @@ bool AskYes(const std::string& question) {
     return IsYes(answer);
 }
 
+#ifdef _WIN32
+bool IsTerminal(FILE* stream) {
+    return _isatty(_fileno(stream)) != 0;
+}
+#else
+bool IsTerminal(FILE* stream) {
+    return isatty(fileno(stream)) == 1;
+}
+#endif
+
 bool StdinIsTerminal() {
-    return isatty(STDIN_FILENO) == 1;
+    return IsTerminal(stdin);
 }
 
 // The folder of path must take a new file (the writers put a temporary file beside it).
@@ -141,11 +161,19 @@ bool CheckWritable(const std::string& path, std::string& error) {
         error = "Не задано имя файла: \"" + path + "\".";
         return false;
     }
+#ifdef _WIN32
+    (void)folder;
+    if (std::string reason; !CheckOutputPath(path, 0, &reason)) {
+        error = "Нельзя записать файл \"" + path + "\": " + reason + ".";
+        return false;
+    }
+#else
     if (access(folder.c_str(), W_OK | X_OK) != 0) {
         error = "Нельзя записать файл \"" + path + "\": " + std::generic_category().message(errno) +
                 ".";
         return false;
     }
+#endif
     return true;
 }
 
@@ -184,7 +212,7 @@ public:
         : m_fraction(fraction),
           m_totalPoints(totalPoints),
           m_tracks(tracks),
-          m_terminal(isatty(STDERR_FILENO) == 1),
+          m_terminal(IsTerminal(stderr)),
           m_start(std::chrono::steady_clock::now()) {
         m_thread = std::thread([this] { Run(); });
     }
@@ -673,6 +701,26 @@ int Cli::RouteUpload() {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    // The console speaks UTF-8 both ways; the arguments come as UTF-8 from the wide command line.
+    SetConsoleOutputCP(CP_UTF8);
+    SetConsoleCP(CP_UTF8);
+    std::vector<std::string> utf8Arguments;
+    std::vector<char*> utf8Argv;
+    int wideCount = 0;
+    if (wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &wideCount)) {
+        for (int k = 0; k < wideCount; ++k) {
+            utf8Arguments.push_back(WideToUtf8(wide[k]));
+        }
+        LocalFree(wide);
+        for (std::string& a : utf8Arguments) {
+            utf8Argv.push_back(a.data());
+        }
+        utf8Argv.push_back(nullptr);
+        argc = wideCount;
+        argv = utf8Argv.data();
+    }
+#endif
     Invocation args;
     int i = 1;
     const auto value = [&]() -> std::optional<std::string> {

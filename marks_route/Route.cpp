@@ -2,10 +2,6 @@
 
 #include "marks_route/Route.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <tinyxml.h>
 #include <algorithm>
 #include <cctype>
@@ -18,6 +14,7 @@
 #include "link/CommandByte.h"
 #include "link/Cp1251.h"
 #include "link/DeviceLink.h"
+#include "link/InputFile.h"
 #include "link/KmlOutput.h"
 
 namespace {
@@ -317,46 +314,12 @@ bool ParseRouteKml(const std::string& text, std::vector<RoutePoint>& route, std:
 
 bool LoadRouteFile(const std::string& path, std::vector<RoutePoint>& route, std::string* error) {
     route.clear();
-    auto failed = [&](int code) {
-        SetError(error, "Не удалось прочитать файл маршрута \"" + path +
-                            "\": " + std::generic_category().message(code) + ".");
-        return false;
-    };
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return failed(errno);
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) {
-        const int code = errno;
-        ::close(fd);
-        return failed(code);
-    }
-    if (S_ISDIR(info.st_mode)) {
-        ::close(fd);
-        return failed(EISDIR);
-    }
     std::string text;
-    char chunk[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            const int code = errno;
-            ::close(fd);
-            return failed(code);
-        }
-        if (got == 0) {
-            break;
-        }
-        text.append(chunk, static_cast<std::size_t>(got));
-        if (text.size() > kMaxRouteFileBytes) {
-            break;  // refused below without reading the rest
-        }
+    std::string reason;
+    if (!ReadInputFile(path, kMaxRouteFileBytes, text, reason)) {
+        SetError(error, "Не удалось прочитать файл маршрута \"" + path + "\": " + reason + ".");
+        return false;
     }
-    ::close(fd);
     return ParseRouteKml(text, route, error);
 }
 

@@ -1,0 +1,286 @@
+// The Windows forms of the core's platform pieces: serial port errors, system texts, output
+// and input files with wide paths, local time, UTF-16 text.
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "link/ComPort.h"
+#include "link/Cp1251.h"
+#include "link/DeviceException.h"
+#include "link/InputFile.h"
+#include "link/LocalTime.h"
+#include "link/OutputFile.h"
+
+using MCommunication::ComException;
+using MCommunication::ComPort;
+using MCommunication::ErrorText;
+
+namespace {
+
+// A fresh folder under the system's temporary folder, removed with its files afterwards.
+class TempFolder {
+public:
+    TempFolder() {
+        wchar_t base[MAX_PATH];
+        GetTempPathW(MAX_PATH, base);
+        m_path = WideToUtf8(base) + "pelnora-win-" + std::to_string(GetCurrentProcessId()) + "-" +
+                 std::to_string(s_count++);
+        CreateDirectoryW(Utf8ToWide(m_path).c_str(), nullptr);
+    }
+    ~TempFolder() {
+        for (const std::string& name : Files()) {
+            const std::wstring file = Utf8ToWide(m_path + "\\" + name);
+            SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(file.c_str());
+        }
+        RemoveDirectoryW(Utf8ToWide(m_path).c_str());
+    }
+    std::string operator/(const std::string& name) const { return m_path + "\\" + name; }
+    const std::string& Path() const { return m_path; }
+
+    std::vector<std::string> Files() const {
+        std::vector<std::string> names;
+        WIN32_FIND_DATAW found{};
+        const HANDLE find = FindFirstFileW(Utf8ToWide(m_path + "\\*").c_str(), &found);
+        if (find == INVALID_HANDLE_VALUE) {
+            return names;
+        }
+        do {
+            const std::string name = WideToUtf8(found.cFileName);
+            if (name != "." && name != "..") {
+                names.push_back(name);
+            }
+        } while (FindNextFileW(find, &found));
+        FindClose(find);
+        return names;
+    }
+
+private:
+    std::string m_path;
+    static inline int s_count = 0;
+};
+
+std::string ReadAll(const std::string& path) {
+    std::string text;
+    std::string reason;
+    EXPECT_TRUE(ReadInputFile(path, 1 << 20, text, reason)) << path << ": " << reason;
+    return text;
+}
+
+void WriteRaw(const std::string& path, const std::string& text) {
+    const HANDLE file = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD done = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &done, nullptr);
+    CloseHandle(file);
+}
+
+// A fill that hands the given pieces on and then reports success or failure.
+auto Pieces(std::vector<std::string> pieces, bool succeed = true) {
+    return [pieces, succeed](const OutputPieceWriter& write) {
+        for (const std::string& piece : pieces) {
+            if (!write(piece)) {
+                return false;
+            }
+        }
+        return succeed;
+    };
+}
+
+std::string SystemText(DWORD code) {
+    wchar_t* text = nullptr;
+    FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPWSTR>(&text),
+        0, nullptr);
+    std::string result = text != nullptr ? WideToUtf8(text) : "";
+    LocalFree(text);
+    return result;
+}
+
+}  // namespace
+
+TEST(WindowsComPort, MissingPortThrowsTheSystemCodeAndStaysClosed) {
+    for (const char* name : {"COM197", "\\\\.\\COM197"}) {
+        ComPort port;
+        try {
+            port.Open(name, 115200, 0, 8, 0);
+            FAIL() << name << " opened";
+        } catch (const ComException& e) {
+            EXPECT_EQ(e.Code(), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND)) << name;
+            EXPECT_EQ(ErrorText(e), SystemText(ERROR_FILE_NOT_FOUND));
+        }
+        EXPECT_FALSE(port.IsOpen());
+    }
+}
+
+TEST(WindowsComPort, ClosedPortRefusesWithInvalidHandle) {
+    ComPort port;
+    uint8_t buffer[4] = {};
+    const auto code = [](auto&& call) {
+        try {
+            call();
+        } catch (const ComException& e) {
+            return e.Code();
+        }
+        return 0u;
+    };
+    EXPECT_EQ(code([&] { port.Read(buffer, 4); }), 6u);
+    EXPECT_EQ(code([&] { port.Write(buffer, 4); }), 6u);
+    EXPECT_EQ(code([&] { port.Purge(); }), 6u);
+    EXPECT_EQ(code([&] { port.SetTimeouts(1000, 1000); }), 6u);
+    int32_t read = -1;
+    int32_t write = -1;
+    port.GetTimeouts(read, write);
+    EXPECT_EQ(read, 0);
+    EXPECT_EQ(write, 0);
+    EXPECT_TRUE(port.Close());
+    EXPECT_TRUE(port.Close());
+}
+
+TEST(WindowsErrorText, SystemTextsUnknownCodesAndCuts) {
+    const std::string invalidHandle = ErrorText(ComException(6));
+    EXPECT_EQ(invalidHandle, SystemText(ERROR_INVALID_HANDLE));
+    EXPECT_FALSE(invalidHandle.empty());
+    EXPECT_EQ(ErrorText(ComException(0x7FFFFF00u)), "Unknown error 2147483392");
+    EXPECT_EQ(ErrorText(ComException(0xFFFFFF00u)), "Unknown error -256");
+
+    wchar_t one[1] = {L'x'};
+    ComException(6).GetErrorMessage(one, 1);
+    EXPECT_EQ(one[0], L'\0');
+    wchar_t small[5];
+    ComException(6).GetErrorMessage(small, 5);
+    EXPECT_EQ(std::wstring(small), Utf8ToWide(SystemText(ERROR_INVALID_HANDLE)).substr(0, 4));
+    // The other forms still give the family's own text.
+    EXPECT_STREQ(ComException(6).WhatW(), L"Ошибка устройства");
+}
+
+TEST(WindowsText, WideIsUtf16) {
+    const std::string text = "Трек \xF0\x9F\x98\x80 №1";  // U+1F600 needs a surrogate pair
+    const std::wstring wide = Utf8ToWide(text);
+    EXPECT_EQ(wide.size(), 10u);
+    EXPECT_EQ(static_cast<unsigned>(wide[5]), 0xD83Du);
+    EXPECT_EQ(static_cast<unsigned>(wide[6]), 0xDE00u);
+    EXPECT_EQ(WideToUtf8(wide), text);
+    EXPECT_EQ(WideToUtf8(std::wstring(1, static_cast<wchar_t>(0xD800))), "\xEF\xBF\xBD");
+}
+
+TEST(WindowsOutputFile, ReplacesWithTheNewBytesAndLeavesNothingBeside) {
+    TempFolder folder;
+    // A Cyrillic name reaches the system as a wide path.
+    const std::string path = folder / "треки.kml";
+    WriteRaw(path, "old contents");
+    std::string error;
+    ASSERT_TRUE(CheckOutputPath(path, 1000, &error)) << error;
+    ASSERT_TRUE(WriteOutputFile(path, Pieces({"<kml>\r\n", "", "</kml>\r\n"}), &error)) << error;
+    EXPECT_EQ(ReadAll(path), "<kml>\r\n</kml>\r\n");
+    EXPECT_EQ(folder.Files(), std::vector<std::string>{"треки.kml"});
+
+    // A new file in a folder given with forward slashes.
+    std::string forward = folder.Path() + "/new.kml";
+    ASSERT_TRUE(WriteOutputFile(forward, Pieces({"a\nb"}), &error)) << error;
+    EXPECT_EQ(ReadAll(forward), "a\nb");
+}
+
+TEST(WindowsOutputFile, FailedFillKeepsTheOldFile) {
+    TempFolder folder;
+    const std::string path = folder / "tracks.kml";
+    WriteRaw(path, "good file");
+    std::string error;
+    EXPECT_FALSE(WriteOutputFile(path, Pieces({"half of a"}, false), &error));
+    EXPECT_NE(error.find(path), std::string::npos) << error;
+    EXPECT_EQ(ReadAll(path), "good file");
+    EXPECT_EQ(folder.Files(), std::vector<std::string>{"tracks.kml"});
+}
+
+TEST(WindowsOutputFile, RefusalsNameThePath) {
+    TempFolder folder;
+    CreateDirectoryW(Utf8ToWide(folder / "sub").c_str(), nullptr);
+    WriteRaw(folder / "readonly.kml", "kept");
+    SetFileAttributesW(Utf8ToWide(folder / "readonly.kml").c_str(), FILE_ATTRIBUTE_READONLY);
+    struct Case {
+        std::string path;
+        uint64_t bytes;
+    };
+    const Case cases[] = {
+        {"", 0},                                      // no name
+        {folder / "sub", 0},                          // a folder
+        {folder / "missing\\tracks.kml", 0},          // no such folder
+        {folder / "readonly.kml", 0},                 // a file that may not be replaced
+        {folder / "big.kml", 0xFFFFFFFFFFFFFFF0ull},  // far more than the disk holds
+    };
+    for (const Case& c : cases) {
+        std::string error;
+        EXPECT_FALSE(CheckOutputPath(c.path, c.bytes, &error)) << c.path;
+        EXPECT_FALSE(error.empty()) << c.path;
+        EXPECT_NE(error.find(c.path), std::string::npos) << error;
+        if (c.bytes == 0) {
+            std::string writeError;
+            EXPECT_FALSE(WriteOutputFile(c.path, Pieces({"x"}), &writeError)) << c.path;
+            EXPECT_FALSE(writeError.empty()) << c.path;
+        }
+    }
+    EXPECT_EQ(ReadAll(folder / "readonly.kml"), "kept");
+    const auto files = folder.Files();
+    EXPECT_EQ(files.size(), 2u);  // sub and readonly.kml: no temporary file left
+}
+
+TEST(WindowsOutputFile, DeviceIsWrittenIntoNotReplaced) {
+    std::string error;
+    EXPECT_TRUE(CheckOutputPath("NUL", 1000, &error)) << error;
+    EXPECT_TRUE(WriteOutputFile("NUL", Pieces({"bytes for nobody"}), &error)) << error;
+}
+
+TEST(WindowsOutputFile, IncompleteNames) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"tracks.kml", "tracks-неполный.kml"},
+        {"C:\\Полёты\\2024.06\\tracks.kml", "C:\\Полёты\\2024.06\\tracks-неполный.kml"},
+        {"C:\\data.d\\tracks", "C:\\data.d\\tracks-неполный"},
+        {"dir/.kml", "dir/.kml-неполный"},
+        {"a.b.kml", "a.b-неполный.kml"},
+    };
+    for (const auto& [path, expected] : cases) {
+        EXPECT_EQ(IncompleteFileName(path), expected);
+    }
+}
+
+TEST(WindowsInputFile, ReadsWidePathsAndRefusesFolders) {
+    TempFolder folder;
+    const std::string path = folder / "маршрут.kml";
+    WriteRaw(path, std::string("<kml>\x1A\r\n</kml>", 15));
+    std::string text;
+    std::string reason;
+    ASSERT_TRUE(ReadInputFile(path, 100, text, reason)) << reason;
+    EXPECT_EQ(text, std::string("<kml>\x1A\r\n</kml>", 15));  // bytes as stored, no text mode
+
+    EXPECT_FALSE(ReadInputFile(folder.Path(), 100, text, reason));
+    EXPECT_FALSE(reason.empty());
+    EXPECT_FALSE(ReadInputFile(folder / "none.kml", 100, text, reason));
+    EXPECT_EQ(reason + ".\r\n", SystemText(ERROR_FILE_NOT_FOUND));
+
+    WriteRaw(path, std::string(200000, 'x'));
+    ASSERT_TRUE(ReadInputFile(path, 1000, text, reason));
+    EXPECT_GT(text.size(), 1000u);    // enough to refuse the size
+    EXPECT_LT(text.size(), 200000u);  // without reading it all
+}
+
+TEST(WindowsLocalTime, FollowsTheProcessZone) {
+    _putenv("TZ=MSK-3");
+    _tzset();
+    std::tm local{};
+    ASSERT_TRUE(LocalTimeOf(0, local));
+    EXPECT_EQ(local.tm_hour, 3);
+    EXPECT_EQ(local.tm_year, 70);
+    std::tm back = local;
+    EXPECT_EQ(std::mktime(&back), 0);
+    _putenv("TZ=");
+    _tzset();
+}
