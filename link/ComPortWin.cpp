@@ -167,6 +167,14 @@ int32_t ComPort::Read(uint8_t* buffer, int32_t count) {
     if (!ReadFile(handle, buffer, static_cast<DWORD>(count), &got, nullptr)) {
         ThrowLastError(static_cast<int32_t>(got));
     }
+    // A short read is a time-out, or a line whose other end has gone: the driver says which.
+    if (got < static_cast<DWORD>(count)) {
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!ClearCommError(handle, &errors, &status)) {
+            ThrowLastError(static_cast<int32_t>(got));
+        }
+    }
     return static_cast<int32_t>(got);
 }
 
