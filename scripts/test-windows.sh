@@ -214,13 +214,15 @@ else
 fi
 cleanup
 
-echo "== Windows unit tests under Wine"
-if (cd "$work" && timeout 300 wine "$win_dir/tests/windows/pelnora_windows_tests.exe" \
-        --gtest_brief=1) >"$work/unit.out" 2>&1; then
+echo "== Windows unit tests under Wine (the port cases against the simulator on COM5)"
+start_sim --demo
+if (cd "$work" && PELNORA_TEST_COM=COM5 timeout 300 wine \
+        "$win_dir/tests/windows/pelnora_windows_tests.exe" --gtest_brief=1) >"$work/unit.out" 2>&1; then
     pass "unit tests ($(grep -Eo '[0-9]+ tests?' "$work/unit.out" | tail -n 1))"
 else
-    fail "unit tests" "$(grep -E 'FAILED|Failure|error' "$work/unit.out" | head -n 10)"
+    fail "unit tests" "$(grep -aE 'FAILED|Failure|error' "$work/unit.out" | head -n 10)"
 fi
+cleanup
 
 if [ "$measure" -eq 1 ]; then
     for scenario in "--demo" "--empty --big-track 65535"; do

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
@@ -283,4 +284,67 @@ TEST(WindowsLocalTime, FollowsTheProcessZone) {
     EXPECT_EQ(std::mktime(&back), 0);
     _putenv("TZ=");
     _tzset();
+}
+
+// Against a device on a real port (the simulator on PELNORA_TEST_COM, idle until asked).
+class WindowsComPortOnDevice : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* name = std::getenv("PELNORA_TEST_COM");
+        if (name == nullptr || *name == '\0') {
+            GTEST_SKIP() << "PELNORA_TEST_COM names no port";
+        }
+        m_name = name;
+    }
+    std::string m_name;
+};
+
+TEST_F(WindowsComPortOnDevice, OpensExclusivelyAndReopens) {
+    ComPort port;
+    port.Open(m_name, 115200, 0, 8, 0);
+    ASSERT_TRUE(port.IsOpen());
+    int32_t read = 0;
+    int32_t write = 0;
+    port.GetTimeouts(read, write);
+    EXPECT_EQ(read, 30);
+    EXPECT_EQ(write, 30);
+
+    // Windows keeps a port to its one opener; Wine's serial layer does not (it lets a second
+    // handle open the same device), so there the refusal is not asked for.
+    const bool underWine =
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    if (!underWine) {
+        ComPort other;
+        try {
+            other.Open(m_name, 115200, 0, 8, 0);
+            FAIL() << "a second handle on an open port";
+        } catch (const ComException& e) {
+            EXPECT_EQ(e.Code(), static_cast<uint32_t>(ERROR_ACCESS_DENIED));
+        }
+        EXPECT_FALSE(other.IsOpen());
+    }
+
+    // Opening the open port again closes its handle first, so the open succeeds.
+    port.Open("\\\\.\\" + m_name, 9600, 0, 8, 0);
+    EXPECT_TRUE(port.IsOpen());
+    EXPECT_TRUE(port.Close());
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_TRUE(port.Close());
+}
+
+TEST_F(WindowsComPortOnDevice, ShortAnswersComeBackAsCounts) {
+    ComPort port;
+    port.Open(m_name, 115200, 0, 8, 0);
+    port.SetTimeouts(300, 300);
+    port.Purge();
+    uint8_t answer[4] = {};
+    // Nothing sent, nothing comes: the whole read time-out passes and 0 comes back.
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(port.Read(answer, 4), 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
+    // The device query gets one byte; the read of four ends with it after the quiet gap.
+    const uint8_t query = 0x33;
+    ASSERT_EQ(port.Write(&query, 1), 1);
+    EXPECT_EQ(port.Read(answer, 4), 1);
+    EXPECT_EQ(answer[0], 0x02);
 }
