@@ -20,6 +20,28 @@ InputFileResult KindOf(HANDLE handle) {
     }
 }
 
+// The names Windows keeps for devices in every folder: CON, PRN, AUX, NUL, COM1-9, LPT1-9,
+// with any extension ("nul.kml"), and everything under \\.\.
+bool IsDeviceName(const std::string& path) {
+    if (path.rfind("\\\\.\\", 0) == 0 || path.rfind("//./", 0) == 0) {
+        return true;
+    }
+    const std::size_t separator = path.find_last_of("/\\:");
+    std::string name = separator == std::string::npos ? path : path.substr(separator + 1);
+    name = name.substr(0, name.find('.'));
+    while (!name.empty() && name.back() == ' ') {
+        name.pop_back();
+    }
+    for (char& c : name) {
+        c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    }
+    if (name == "CON" || name == "PRN" || name == "AUX" || name == "NUL") {
+        return true;
+    }
+    return name.size() == 4 && (name.rfind("COM", 0) == 0 || name.rfind("LPT", 0) == 0) &&
+           name[3] >= '1' && name[3] <= '9';
+}
+
 }  // namespace
 
 InputFileResult ReadInputFile(const std::string& path, std::size_t limit, std::string& text,
@@ -34,8 +56,8 @@ InputFileResult ReadInputFile(const std::string& path, std::size_t limit, std::s
         return InputFileResult::kFailed;
     };
     const std::wstring wide = Utf8ToWide(path);
-    // Device names (COM1, NUL, \\.\...) and pipes are refused before they are opened.
-    if (path.rfind("\\\\.\\", 0) == 0 || path.rfind("//./", 0) == 0) {
+    // Devices are refused before they are opened: opening a port would take it.
+    if (IsDeviceName(path)) {
         return InputFileResult::kDevice;
     }
     WIN32_FILE_ATTRIBUTE_DATA data{};

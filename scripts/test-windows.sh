@@ -165,6 +165,17 @@ cp "$root/examples/moscow-route.kml" "$work/win/route.kml"
 cp "$root/examples/moscow-route.kml" "$work/lin/route.kml"
 same "route" route route.kml
 sleep 0.5  # the device takes a quiet line as the end of a route: no command straight after it
+# A folder as the route: refused with the same message, nothing sent.
+mkdir -p "$work/win/folder.kml" "$work/lin/folder.kml"
+win route folder.kml >/dev/null 2>"$work/win.err"
+win_rc=$?
+lin route folder.kml >/dev/null 2>"$work/lin.err"
+lin_rc=$?
+if [ "$win_rc" -eq 1 ] && [ "$lin_rc" -eq 1 ] && [ "$(tr -d '\r' <"$work/win.err")" = "$(cat "$work/lin.err")" ]; then
+    pass "route of a folder refused ($(head -n 1 "$work/lin.err"))"
+else
+    fail "route of a folder refused" "exit $win_rc on Windows, $lin_rc on Linux: $(cat "$work/win.err")"
+fi
 same "clear" clear --yes
 same "table after clear" table
 

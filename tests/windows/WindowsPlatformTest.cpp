@@ -264,7 +264,10 @@ TEST(WindowsInputFile, ReadsWidePathsAndRefusesWhatIsNoFile) {
     EXPECT_EQ(text, std::string("<kml>\x1A\r\n</kml>", 15));  // bytes as stored, no text mode
 
     EXPECT_EQ(ReadInputFile(folder.Path(), 100, text, reason), InputFileResult::kFolder);
-    EXPECT_EQ(ReadInputFile("NUL", 100, text, reason), InputFileResult::kDevice);
+    for (const char* device : {"NUL", "nul.kml", "C:\\route\\COM1", "lpt9.kml"}) {
+        EXPECT_EQ(ReadInputFile(device, 100, text, reason), InputFileResult::kDevice) << device;
+    }
+    EXPECT_EQ(ReadInputFile(folder / "com10.kml", 100, text, reason), InputFileResult::kFailed);
     EXPECT_EQ(ReadInputFile("\\\\.\\COM9", 100, text, reason), InputFileResult::kDevice);
     EXPECT_EQ(ReadInputFile(folder / "none.kml", 100, text, reason), InputFileResult::kFailed);
     EXPECT_EQ(reason + ".\r\n", SystemText(ERROR_FILE_NOT_FOUND));
