@@ -1,7 +1,5 @@
 #include "cli/Commands.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -12,6 +10,7 @@
 #include <vector>
 
 #include "cli/Interrupt.h"
+#include "cli/Platform.h"
 #include "cli/Progress.h"
 #include "link/DataFormats.h"
 #include "link/DeviceException.h"
@@ -88,10 +87,6 @@ bool AskYes(const std::string& question) {
         return false;
     }
     return IsYes(answer);
-}
-
-bool StdinIsTerminal() {
-    return isatty(STDIN_FILENO) == 1;
 }
 
 bool AnyReceived(EchoLog& log) {

@@ -3,6 +3,8 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <csignal>
+
 #include "tracks/TrackDownload.h"
 
 namespace cli {
@@ -15,6 +17,8 @@ constexpr int kSignals[3] = {SIGINT, SIGTERM, SIGHUP};
 std::atomic<int> g_signal{0};
 std::atomic<TrackDownload*> g_session{nullptr};
 std::atomic<std::atomic<bool>*> g_cancel{nullptr};
+struct sigaction g_previous[3];  // while a DownloadInterrupt lives
+sigset_t g_heldMask;             // while a Hold lives
 static_assert(std::atomic<int>::is_always_lock_free);
 static_assert(std::atomic<TrackDownload*>::is_always_lock_free);
 
@@ -61,13 +65,13 @@ DownloadInterrupt::DownloadInterrupt(std::atomic<bool>* cancel) {
     action.sa_mask = SignalSet();
     action.sa_flags = SA_RESTART;
     for (int i = 0; i < 3; ++i) {
-        sigaction(kSignals[i], &action, &m_previous[i]);
+        sigaction(kSignals[i], &action, &g_previous[i]);
     }
 }
 
 DownloadInterrupt::~DownloadInterrupt() {
     for (int i = 0; i < 3; ++i) {
-        sigaction(kSignals[i], &m_previous[i], nullptr);
+        sigaction(kSignals[i], &g_previous[i], nullptr);
     }
     g_session.store(nullptr);
     g_cancel.store(nullptr);
@@ -86,11 +90,11 @@ int DownloadInterrupt::Signal() const {
 
 DownloadInterrupt::Hold::Hold() {
     const sigset_t set = SignalSet();
-    pthread_sigmask(SIG_BLOCK, &set, &m_previous);
+    pthread_sigmask(SIG_BLOCK, &set, &g_heldMask);
 }
 
 DownloadInterrupt::Hold::~Hold() {
-    pthread_sigmask(SIG_SETMASK, &m_previous, nullptr);
+    pthread_sigmask(SIG_SETMASK, &g_heldMask, nullptr);
 }
 
 }  // namespace cli

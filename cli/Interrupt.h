@@ -1,10 +1,12 @@
 #pragma once
 // Ctrl-C, SIGTERM and SIGHUP while pelnora-cli downloads: the first stops the download after
 // the record being received (what arrived whole is still written), a second ends the program
-// at once. The exit status after a signal is 128 + its number (130, 143, 129).
+// at once. The exit status after a signal is 128 + its number (130, 143, 129). One
+// implementation per platform (Interrupt.cpp: POSIX signals; InterruptWin.cpp: the console's
+// control events, Ctrl-C and Ctrl-Break as SIGINT, closing the console as SIGHUP, log-off and
+// shut-down as SIGTERM).
 
 #include <atomic>
-#include <csignal>
 
 class TrackDownload;
 
@@ -37,13 +39,7 @@ public:
         ~Hold();
         Hold(const Hold&) = delete;
         Hold& operator=(const Hold&) = delete;
-
-    private:
-        sigset_t m_previous;
     };
-
-private:
-    struct sigaction m_previous[3];
 };
 
 }  // namespace cli

@@ -1,13 +1,12 @@
 #include "cli/Progress.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
 
 #include "cli/Interrupt.h"
+#include "cli/Platform.h"
 #include "tracks/TrackDownload.h"
 
 namespace cli {
@@ -30,7 +29,7 @@ ProgressReporter::ProgressReporter(const TrackDownload& session,
                                    const std::atomic<double>& trackFraction)
     : m_session(session),
       m_trackFraction(trackFraction),
-      m_terminal(isatty(STDERR_FILENO) == 1),
+      m_terminal(StderrIsTerminal()),
       m_start(std::chrono::steady_clock::now()) {
     m_thread = std::thread([this] { Run(); });
 }

@@ -1,13 +1,13 @@
 // pelnora-cli: one command per device function, over a serial port or the built-in simulator.
 
 #include <CLI/CLI.hpp>
-#include <clocale>
 #include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "cli/Commands.h"
+#include "cli/Platform.h"
 #include "link/DataFormats.h"
 #include "link/LineSpeeds.h"
 #include "link/Version.h"
@@ -35,18 +35,6 @@ const char kExitCodes[] =
 const char kJsonHelp[] =
     "--json: один документ JSON на стандартный вывод вместо текста (сообщения остаются в\n"
     "стандартном потоке ошибок).";
-
-// The C library's texts (for error numbers) in Russian, as the rest of the program speaks;
-// numbers are never formatted by the locale here.
-void SetMessageLocale() {
-    unsetenv("LANGUAGE");
-    if (std::setlocale(LC_MESSAGES, "ru_RU.UTF-8") == nullptr) {
-        std::setlocale(LC_MESSAGES, "");
-    }
-    if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) {
-        std::setlocale(LC_CTYPE, "");
-    }
-}
 
 // What CLI11 refuses, said in Russian; the option names are its own. commandGiven: a command
 // word was recognised before the refusal.
@@ -100,7 +88,7 @@ CLI::App* Command(CLI::App& app, const char* name, const char* summary, const ch
 }  // namespace
 
 int main(int argc, char** argv) {
-    SetMessageLocale();
+    cli::PrepareProcess(argc, argv);
 
     Invocation args;
     std::string baud = std::to_string(kDefaultLineSpeed);

@@ -158,8 +158,20 @@ std::string Cp1251ToUtf8(const std::string& cp1251) {
 std::string WideToUtf8(const std::wstring& wide) {
     std::string out;
     out.reserve(wide.size());
-    for (wchar_t w : wide) {
-        AppendUtf8(static_cast<char32_t>(static_cast<uint32_t>(w)), out);
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        char32_t c = static_cast<char32_t>(static_cast<uint32_t>(wide[i]));
+        if constexpr (sizeof(wchar_t) == 2) {
+            // UTF-16: a surrogate pair is one character; a lone surrogate is none.
+            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size() &&
+                static_cast<uint32_t>(wide[i + 1]) >= 0xDC00 &&
+                static_cast<uint32_t>(wide[i + 1]) <= 0xDFFF) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<uint32_t>(wide[i + 1]) - 0xDC00);
+                ++i;
+            } else if (c >= 0xD800 && c <= 0xDFFF) {
+                c = 0xFFFD;
+            }
+        }
+        AppendUtf8(c, out);
     }
     return out;
 }
@@ -170,7 +182,13 @@ std::wstring Utf8ToWide(const std::string& utf8) {
     std::size_t pos = 0;
     while (pos < utf8.size()) {
         const char32_t c = DecodeUtf8(utf8, pos);
-        out += static_cast<wchar_t>(c == kInvalid ? 0xFFFD : c);
+        const char32_t code = c == kInvalid ? 0xFFFD : c;
+        if (sizeof(wchar_t) == 2 && code > 0xFFFF) {
+            out += static_cast<wchar_t>(0xD800 + ((code - 0x10000) >> 10));
+            out += static_cast<wchar_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            out += static_cast<wchar_t>(code);
+        }
     }
     return out;
 }

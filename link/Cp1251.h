@@ -8,6 +8,6 @@
 std::string Utf8ToCp1251(const std::string& utf8);
 // Windows-1251 → UTF-8 (bytes without a character, 0x98, become U+FFFD).
 std::string Cp1251ToUtf8(const std::string& cp1251);
-// Wide text (UTF-32 on this platform) ↔ UTF-8.
+// Wide text (UTF-32, or UTF-16 where wchar_t has 16 bits) ↔ UTF-8.
 std::string WideToUtf8(const std::wstring& wide);
 std::wstring Utf8ToWide(const std::string& utf8);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "link/Cp1251.h"
+#include "link/SystemText.h"
 
 namespace MCommunication {
 
@@ -24,32 +25,6 @@ Char* CopyCut(Char* buffer, uint32_t size, const Char* text, std::size_t length)
     std::memcpy(buffer, text, n * sizeof(Char));
     buffer[n] = Char{};
     return buffer;
-}
-
-// strerror_r comes in two forms; take the text from whichever this C library has.
-[[maybe_unused]] const char* StrerrorText(int rc, const char* buffer) {
-    return rc == 0 ? buffer : nullptr;
-}
-[[maybe_unused]] const char* StrerrorText(const char* text, const char*) {
-    return text;
-}
-
-// The C library's text for code, or empty when it has none of its own.
-std::string SystemText(uint32_t code) {
-    const int number = static_cast<int>(code);
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 32))
-    // glibc words unknown numbers itself (and per locale); ask it whether it knows the number.
-    if (strerrorname_np(number) == nullptr) {
-        return {};
-    }
-#endif
-    char buffer[256] = {};
-    const char* text = StrerrorText(strerror_r(number, buffer, sizeof buffer), buffer);
-    if (text == nullptr || *text == '\0' || std::strncmp(text, "Unknown error", 13) == 0 ||
-        std::strcmp(text, "No error information") == 0) {
-        return {};
-    }
-    return text;
 }
 
 }  // namespace
@@ -77,7 +52,7 @@ wchar_t* ComException::GetErrorMessage(wchar_t* buffer, uint32_t size) const {
     if (buffer == nullptr || size == 0) {
         return buffer;
     }
-    std::string text = SystemText(m_code);
+    std::string text = SystemErrorText(m_code);
     if (text.empty()) {
         char unknown[32];
         std::snprintf(unknown, sizeof unknown, "Unknown error %d", static_cast<int32_t>(m_code));

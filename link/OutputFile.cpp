@@ -436,19 +436,33 @@ bool WriteOutputFile(const std::string& path,
     return Fail(error, Describe(path, EINVAL));
 }
 
-std::string IncompleteFileName(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    const std::size_t dot = path.find_last_of('.');
-    // An extension is a dot inside the name, not its first character ("./.hidden" has none).
-    if (dot == std::string::npos || dot <= nameStart) {
-        return path + "-неполный";
-    }
-    return path.substr(0, dot) + "-неполный" + path.substr(dot);
-}
-
 void RemoveOutputTemporary() {
     if (g_temporarySet.load()) {
         unlink(g_temporary);
     }
+}
+
+bool IsRegularOutputFile(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool EnsureOutputFolder(const std::string& folder, std::string* error) {
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) == 0) {
+        if (S_ISDIR(info.st_mode)) {
+            return true;
+        }
+        if (error != nullptr) {
+            *error = folder + ": " + std::strerror(ENOTDIR);
+        }
+        return false;
+    }
+    if (errno == ENOENT && ::mkdir(folder.c_str(), 0777) == 0) {
+        return true;
+    }
+    if (error != nullptr) {
+        *error = folder + ": " + std::strerror(errno);
+    }
+    return false;
 }

@@ -32,3 +32,10 @@ void RemoveOutputTemporary();
 // The name an incomplete result is written under, beside path: "-неполный" before the
 // extension ("tracks.kml" → "tracks-неполный.kml").
 std::string IncompleteFileName(const std::string& path);
+
+// Whether path names a regular file (following a link), so that a result may replace it.
+bool IsRegularOutputFile(const std::string& path);
+
+// A folder for output files: true when folder is one or was made; otherwise error (when given)
+// is "<folder>: <the system's reason>".
+bool EnsureOutputFolder(const std::string& folder, std::string* error);

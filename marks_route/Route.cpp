@@ -2,10 +2,6 @@
 
 #include "marks_route/Route.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <tinyxml.h>
 #include <algorithm>
 #include <cctype>
@@ -19,6 +15,7 @@
 
 #include "link/Cp1251.h"
 #include "link/DataFormats.h"
+#include "link/InputFile.h"
 #include "link/KmlOutput.h"
 
 namespace {
@@ -659,59 +656,27 @@ RouteReading ReadRouteFile(const std::string& path) {
     auto failed = [&](const std::string& why) {
         return Refused("Не удалось прочитать файл маршрута \"" + path + "\": " + why + ".");
     };
-    auto failedWith = [&](int code) { return failed(std::generic_category().message(code)); };
-    auto notRegular = [&](mode_t mode) {
-        const char* kind = S_ISDIR(mode)                    ? "это папка"
-                           : S_ISFIFO(mode)                 ? "это канал"
-                           : S_ISSOCK(mode)                 ? "это сокет"
-                           : S_ISCHR(mode) || S_ISBLK(mode) ? "это устройство"
-                                                            : "это не обычный файл";
-        return failed(kind);
-    };
-    // Looked at before opening: opening a FIFO waits for a writer, a terminal may change its
-    // lines.
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        return failedWith(errno);
-    }
-    if (!S_ISREG(info.st_mode)) {
-        return notRegular(info.st_mode);
-    }
-    if (static_cast<std::uintmax_t>(info.st_size) > kMaxRouteFileBytes) {
-        return TooLarge();
-    }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
-        return failedWith(errno);
-    }
-    // The name may have been swapped for something else since.
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        const int code = errno;
-        ::close(fd);
-        return S_ISREG(info.st_mode) ? failedWith(code) : notRegular(info.st_mode);
-    }
     std::string text;
-    char chunk[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            const int code = errno;
-            ::close(fd);
-            return failedWith(code);
-        }
-        if (got == 0) {
+    std::string reason;
+    switch (ReadInputFile(path, kMaxRouteFileBytes, text, reason)) {
+        case InputFileResult::kRead:
+            return ReadRouteText(std::move(text));
+        case InputFileResult::kTooLarge:
+            return TooLarge();
+        case InputFileResult::kFailed:
+            return failed(reason);
+        case InputFileResult::kFolder:
+            return failed("это папка");
+        case InputFileResult::kPipe:
+            return failed("это канал");
+        case InputFileResult::kSocket:
+            return failed("это сокет");
+        case InputFileResult::kDevice:
+            return failed("это устройство");
+        case InputFileResult::kNotRegular:
             break;
-        }
-        text.append(chunk, static_cast<std::size_t>(got));
-        if (text.size() > kMaxRouteFileBytes) {
-            break;  // refused below without reading the rest
-        }
     }
-    ::close(fd);
-    return ReadRouteText(std::move(text));
+    return failed("это не обычный файл");
 }
 
 bool LoadRouteFile(const std::string& path, std::vector<RoutePoint>& route, std::string* error) {

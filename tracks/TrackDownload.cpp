@@ -1,7 +1,5 @@
 #include "tracks/TrackDownload.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cmath>
 #include <exception>
@@ -160,9 +158,8 @@ std::string TrackOutputPath(const std::string& path, bool complete) {
     if (complete || path == "-") {
         return path;
     }
-    struct stat info {};
-    // stat follows a link: a link to a regular file counts as that file.
-    if (stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+    // A link to a regular file counts as that file.
+    if (IsRegularOutputFile(path)) {
         return IncompleteFileName(path);
     }
     return path;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <ctime>
 
+#include "link/LocalTime.h"
 #include "tracks/TrackGpx.h"
 #include "tracks/TrackIgc.h"
 #include "tracks/TrackKml.h"
@@ -83,7 +84,7 @@ std::string SuggestedTrackFileName(const std::vector<TrackEntry>& tracks, TrackF
         const std::time_t start = static_cast<std::time_t>(TrackStartTime(track));
         std::tm local{};
         char text[32] = "";
-        if (start != static_cast<std::time_t>(-1) && localtime_r(&start, &local) != nullptr) {
+        if (start != static_cast<std::time_t>(-1) && LocalTimeOf(start, local)) {
             std::strftime(text, sizeof text, "%Y-%m-%d", &local);
         }
         return std::string(text);

@@ -2,13 +2,13 @@
 
 #include "tracks/TrackIgc.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <map>
 #include <optional>
+
+#include "link/OutputFile.h"
 
 namespace {
 
@@ -35,26 +35,6 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
         return folder + name;
     }
     return folder + "/" + name;
-}
-
-bool EnsureFolder(const std::string& folder, std::string* error) {
-    struct stat info {};
-    if (::stat(folder.c_str(), &info) == 0) {
-        if (S_ISDIR(info.st_mode)) {
-            return true;
-        }
-        if (error != nullptr) {
-            *error = folder + ": " + std::strerror(ENOTDIR);
-        }
-        return false;
-    }
-    if (errno == ENOENT && ::mkdir(folder.c_str(), 0777) == 0) {
-        return true;
-    }
-    if (error != nullptr) {
-        *error = folder + ": " + std::strerror(errno);
-    }
-    return false;
 }
 
 }  // namespace
@@ -158,7 +138,7 @@ KmlWriteResult WriteTracksIgc(const std::vector<TrackEntry>& tracks, const std::
     if (flights.empty()) {
         return KmlWriteResult::NothingToWrite;
     }
-    if (!EnsureFolder(folder, error)) {
+    if (!EnsureOutputFolder(folder, error)) {
         return KmlWriteResult::Failed;
     }
     for (const Flight& flight : flights) {

@@ -8,18 +8,19 @@
 #include <functional>
 
 #include "link/Cp1251.h"
+#include "link/LocalTime.h"
 #include "tracks/TrackTable.h"
 
 namespace {
 
-// Start time through mktime and back through localtime_r, formatted; "" when it fails.
+// Start time through mktime and back through the local time, formatted; "" when it fails.
 std::string FormatStart(const TrackEntry& entry, const char* format) {
     const std::time_t start = static_cast<std::time_t>(TrackStartTime(entry));
     if (start == static_cast<std::time_t>(-1)) {
         return {};
     }
     std::tm local{};
-    if (localtime_r(&start, &local) == nullptr) {
+    if (!LocalTimeOf(start, local)) {
         return {};
     }
     char text[128];

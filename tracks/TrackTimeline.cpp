@@ -7,6 +7,7 @@
 #include <cmath>
 #include <ctime>
 
+#include "link/LocalTime.h"
 #include "link/Version.h"
 #include "tracks/TrackTable.h"
 
@@ -54,11 +55,12 @@ TrackTimeline::TrackTimeline(const TrackEntry& track, const ClockOffset& offset)
         const int64_t start = TrackStartTime(track);
         const std::time_t t = static_cast<std::time_t>(start);
         std::tm local{};
-        if (start == -1 || localtime_r(&t, &local) == nullptr) {
+        int offsetSeconds = 0;
+        if (start == -1 || !LocalTimeOf(t, local, offsetSeconds)) {
             return;
         }
         m_startUtc = start;
-        m_offsetSeconds = static_cast<int>(local.tm_gmtoff);
+        m_offsetSeconds = offsetSeconds;
     } else {
         std::tm fields{};
         fields.tm_sec = track.Second();
@@ -67,7 +69,7 @@ TrackTimeline::TrackTimeline(const TrackEntry& track, const ClockOffset& offset)
         fields.tm_mday = track.Day();
         fields.tm_mon = track.Month() - 1;
         fields.tm_year = track.Year() + 100;
-        const std::time_t deviceClock = timegm(&fields);
+        const std::time_t deviceClock = UtcTimeOf(fields);
         if (deviceClock == static_cast<std::time_t>(-1)) {
             return;
         }
