@@ -60,30 +60,31 @@ void EchoLog::Append(int32_t count, const uint8_t* data, bool received) {
     }
     const auto size = static_cast<std::size_t>(count);
     try {
-        // Room first, so a failure leaves no half-made chunk behind.
-        m_index.reserve(m_index.size() + 1 > m_index.capacity() ? m_index.capacity() * 2 + 16
-                                                                : m_index.capacity());
         if (m_blocks.empty() || m_blocks.back().capacity - m_blocks.back().used < size) {
             Block block;
             block.capacity = std::max(size, kBlockBytes);
             block.bytes = std::make_unique_for_overwrite<uint8_t[]>(block.capacity);
             m_blocks.push_back(std::move(block));
         }
+        // The index grows in small nodes, never by doubling a copy of itself.
+        m_index.push_back(Entry{static_cast<uint32_t>(m_blocks.size() - 1),
+                                static_cast<uint32_t>(m_blocks.back().used),
+                                static_cast<uint32_t>(size) | (received ? kReceivedBit : 0u)});
     } catch (const std::exception&) {
         Clear();
         return;
     }
     Block& block = m_blocks.back();
     std::copy(data, data + size, block.bytes.get() + block.used);
-    m_index.push_back(Entry{static_cast<uint32_t>(m_blocks.size() - 1),
-                            static_cast<uint32_t>(block.used),
-                            static_cast<uint32_t>(size) | (received ? kReceivedBit : 0u)});
     block.used += size;
     m_byteCount += size;
 }
 
 std::size_t EchoLog::StorageBytes() const {
-    std::size_t total = m_index.capacity() * sizeof(Entry) + m_blocks.capacity() * sizeof(Block);
+    // The index's nodes hold 512 bytes each (whole entries).
+    constexpr std::size_t kPerNode = 512 / sizeof(Entry);
+    std::size_t total = (m_index.size() + kPerNode - 1) / kPerNode * kPerNode * sizeof(Entry) +
+                        m_blocks.capacity() * sizeof(Block);
     for (const Block& block : m_blocks) {
         total += block.capacity;
     }
@@ -92,7 +93,7 @@ std::size_t EchoLog::StorageBytes() const {
 
 void EchoLog::Clear() {
     std::vector<Block>().swap(m_blocks);
-    std::vector<Entry>().swap(m_index);
+    m_index.clear();  // frees every node but one, and allocates nothing
     std::string().swap(m_text);
     m_byteCount = 0;
     m_rendered = 0;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <iterator>
 #include <memory>
 #include <span>
@@ -79,7 +80,7 @@ private:
         uint32_t sizeAndDirection;  // size, and kReceivedBit for device → PC
     };
     static constexpr uint32_t kReceivedBit = 0x80000000u;
-    static constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
+    static constexpr std::size_t kBlockBytes = std::size_t{1} << 16;
     struct Block {
         std::unique_ptr<uint8_t[]> bytes;
         std::size_t capacity = 0;
@@ -87,7 +88,7 @@ private:
     };
 
     std::vector<Block> m_blocks;
-    std::vector<Entry> m_index;
+    std::deque<Entry> m_index;
     std::size_t m_byteCount = 0;
     std::size_t m_clears = 0;
     std::string m_text;  // rendering of chunks [0 .. m_rendered)
