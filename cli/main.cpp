@@ -186,14 +186,17 @@ int main(int argc, char** argv) {
         "Коды завершения: 0 все выбранные треки в файле; 3 не все; 1 ни одного или файл не\n"
         "записан; 2 ошибка в командной строке; 129, 130, 143 после SIGHUP, SIGINT, SIGTERM.");
     add(download, {download->add_option("INDEX", indices, "номера треков")->type_name("")});
-    download->add_option("-o,--output", args.output,
-                         "файл (папка для igc); - пишет в стандартный вывод")
+    download
+        ->add_option("-o,--output", args.output,
+                     "файл (папка для igc); - пишет в стандартный вывод")
         ->type_name("FILE");
-    download->add_option("--format", args.format,
-                         "kml (по умолчанию), kml-time, gpx или igc (файл на трек в папке)")
+    download
+        ->add_option("--format", args.format,
+                     "kml (по умолчанию), kml-time, gpx или igc (файл на трек в папке)")
         ->type_name("FORMAT");
-    download->add_option("--utc-offset", args.utcOffset,
-                         "часы прибора от UTC, H:MM (иначе часовой пояс компьютера)")
+    download
+        ->add_option("--utc-offset", args.utcOffset,
+                     "часы прибора от UTC, H:MM (иначе часовой пояс компьютера)")
         ->type_name("H:MM");
     download->add_flag("--all", args.all, "все треки таблицы");
     download->add_flag("--keep-bad", args.keepBad, "сохранять треки с несовпавшей суммой");
