@@ -62,10 +62,9 @@ QString RunFileDialog(QWidget* parent, QFileDialog::AcceptMode mode, const QStri
             dialog.selectNameFilter(*selectedFilter);
         }
         dialog.setDefaultSuffix(FilterSuffix(dialog.selectedNameFilter()));
-        QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
-                         [&dialog](const QString& chosen) {
-                             dialog.setDefaultSuffix(FilterSuffix(chosen));
-                         });
+        QObject::connect(
+            &dialog, &QFileDialog::filterSelected, &dialog,
+            [&dialog](const QString& chosen) { dialog.setDefaultSuffix(FilterSuffix(chosen)); });
     }
     if (!suggestedName.isEmpty()) {
         dialog.selectFile(suggestedName);

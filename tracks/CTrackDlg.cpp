@@ -305,8 +305,8 @@ void CTrackDlg::OnGetTrack() {
         // One log per track: the folder they go into.
         const QString stored =
             ReadSettingString(kTrackSettingsSection, kIgcFolderSetting, QString());
-        path = m_ui.GetExistingDirectory(stored.isEmpty() ? QFileInfo(path).absolutePath()
-                                                          : stored);
+        path =
+            m_ui.GetExistingDirectory(stored.isEmpty() ? QFileInfo(path).absolutePath() : stored);
         if (path.isEmpty()) {
             return;
         }
@@ -350,17 +350,16 @@ void CTrackDlg::OnGetTrack() {
     const bool written = outcome.result == KmlWriteResult::Written;
     // Only the rows of the tracks in the file stay grey.
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        const bool kept =
-            written &&
-            std::find(result.saved.begin(), result.saved.end(), rows[i]) != result.saved.end();
+        const bool kept = written && std::find(result.saved.begin(), result.saved.end(), rows[i]) !=
+                                         result.saved.end();
         if (!kept) {
             m_list->SetItemData(static_cast<int>(rows[i]), colours[i]);
         }
     }
     QString outcomeText = QString::fromStdString(SaveOutcomeText(outcome, file));
     if (written && format.format != TrackFormat::Kml) {
-        outcomeText += QStringLiteral("\n") +
-                       QString::fromStdString(UtcOffsetUsedText({}, *offset));
+        outcomeText +=
+            QStringLiteral("\n") + QString::fromStdString(UtcOffsetUsedText({}, *offset));
     }
     if (lineLost) {
         // One box: the line has gone, and what of the download was kept.
@@ -371,8 +370,8 @@ void CTrackDlg::OnGetTrack() {
         }
         m_ui.ShowMessage(text, UserInterface::Icon::Error);
     } else {
-        m_ui.ShowMessage(outcomeText, written ? UserInterface::Icon::Information
-                                              : UserInterface::Icon::Error);
+        m_ui.ShowMessage(outcomeText,
+                         written ? UserInterface::Icon::Information : UserInterface::Icon::Error);
     }
     if (written) {
         std::vector<TrackEntry> saved;

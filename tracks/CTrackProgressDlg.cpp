@@ -21,7 +21,8 @@
 
 namespace {
 
-const std::string kChecksumQuestion = std::string(UserText::kChecksumMismatch) + "\nСохранить трек?";
+const std::string kChecksumQuestion =
+    std::string(UserText::kChecksumMismatch) + "\nСохранить трек?";
 
 QString DurationText(qint64 seconds) {
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
@@ -108,8 +109,8 @@ bool CTrackProgressDlg::KeepDamagedTrack(uint32_t) {
     QMetaObject::invokeMethod(
         this,
         [this, answer] {
-            answer->set_value(
-                m_ui.AskYesNo(QString::fromStdString(kChecksumQuestion), UserInterface::Icon::Question));
+            answer->set_value(m_ui.AskYesNo(QString::fromStdString(kChecksumQuestion),
+                                            UserInterface::Icon::Question));
         },
         Qt::QueuedConnection);
     while (future.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {

@@ -37,16 +37,16 @@ public:
     }
     QString GetSaveFileName(const QString& filter, const QString& defaultSuffix,
                             const QString& suggestedName = QString()) override {
-        m_fileRequests.push_back({true, filter, defaultSuffix, suggestedName});
+        m_fileRequests.push_back({true, filter, defaultSuffix, suggestedName, QString(), false});
         return NextFile();
     }
     QString GetOpenFileName(const QString& filter, const QString& defaultSuffix) override {
-        m_fileRequests.push_back({false, filter, defaultSuffix, QString()});
+        m_fileRequests.push_back({false, filter, defaultSuffix, QString(), QString(), false});
         return NextFile();
     }
     QString ChooseSaveFile(const QString& filters, const QString& suggestedName,
                            QString& selectedFilter) override {
-        m_fileRequests.push_back({true, filters, QString(), suggestedName, selectedFilter});
+        m_fileRequests.push_back({true, filters, QString(), suggestedName, selectedFilter, false});
         if (!m_filters.empty()) {
             selectedFilter = m_filters.front();
             m_filters.pop_front();
