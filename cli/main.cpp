@@ -210,7 +210,7 @@ int main(int argc, char** argv) {
         ->type_name("FILE");
     marks->add_option("--format", args.format, "kml (по умолчанию) или gpx")->type_name("FORMAT");
 
-    CLI::App* route = Command(app, "route", "передать маршрут из файла KML",
+    CLI::App* route = Command(app, "route", "передать маршрут из файла KML или GPX",
                               "Передаёт метки файла как маршрут, не больше 255 точек. Файл без "
                               "точек маршрута\nотклоняется, если не указан --force.");
     add(route, {route->add_option("FILE", w[0], "файл маршрута")->type_name("")});
