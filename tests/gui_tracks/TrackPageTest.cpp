@@ -247,7 +247,7 @@ TEST_F(TrackPage, OneIntactTrackIsWritten) {
     EXPECT_EQ(m_ui.FileRequests()[0].filter,
               QStringLiteral(" (Google Earth *.kml) (*.kml);;KML со временем (*.kml);;GPX "
                              "(*.gpx);;IGC (папка) (*.igc)"));
-    EXPECT_EQ(m_ui.FileRequests()[0].selectedFilter, kKmlFilter);  // the described file first
+    EXPECT_EQ(m_ui.FileRequests()[0].selectedFilter, kKmlFilter);  // the track KML first
     EXPECT_EQ(m_ui.FileRequests()[0].suggestedName, QStringLiteral("2013-03-05.kml"));
     EXPECT_TRUE(m_ui.Questions().empty());
     EXPECT_EQ(m_ui.Messages().size(), 1u);
