@@ -73,5 +73,8 @@ void CUtcTimeDlg::OnSendUtcOffset() {
         ShowLinkError(error);
         return;
     }
+    // The device's clock runs at this offset from now on: the track page's times take it.
+    WriteSettingInt(kUtcSettingsSection, kUtcHourSetting, m_hours);
+    WriteSettingInt(kUtcSettingsSection, kUtcMinuteSetting, m_minutes);
     m_ui.ShowMessage(QString::fromUtf8(kUtcOffsetSent), UserInterface::Icon::Information);
 }

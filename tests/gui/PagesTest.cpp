@@ -14,6 +14,7 @@
 #include "app/CPelnoraDlg.h"
 #include "controls/CMyListCtrl.h"
 #include "controls/CMyTabCtrl.h"
+#include "controls/Settings.h"
 #include "link/DataFormats.h"
 #include "marks_route/CAnemometerDlg.h"
 #include "marks_route/CPocketlogDlg.h"
@@ -98,6 +99,9 @@ TEST_F(PagesTest, UtcOffsetIsSentWhenInRange) {
         const std::array<uint8_t, 2> expected = {c.h, c.m};
         EXPECT_TRUE(QTest::qWaitFor([&] { return m_sim.Received().utcOffset == expected; }, 3000))
             << c.hours;
+        // Stored at once: the track page's times use the offset the device now has.
+        EXPECT_EQ(ReadSettingInt(kUtcSettingsSection, kUtcHourSetting, -1), c.h);
+        EXPECT_EQ(ReadSettingInt(kUtcSettingsSection, kUtcMinuteSetting, -1), c.m);
     }
 }
 
