@@ -30,6 +30,7 @@
 #include "controls/CMyTabCtrl.h"
 #include "controls/Settings.h"
 #include "link/DeviceException.h"
+#include "link/LineSpeeds.h"
 #include "link/UserTexts.h"
 #include "marks_route/CAnemometerDlg.h"
 #include "marks_route/CPocketlogDlg.h"
@@ -189,9 +190,13 @@ void CPortComboBox::showPopup() {
 }
 
 const QStringList& CPelnoraDlg::Speeds() {
-    static const QStringList speeds = {"110",   "300",   "600",    "1200",   "2400",
-                                       "4800",  "9600",  "14400",  "19200",  "38400",
-                                       "56000", "57600", "115200", "128000", "256000"};
+    static const QStringList speeds = [] {
+        QStringList list;
+        for (const uint32_t speed : kLineSpeeds) {
+            list << QString::number(speed);
+        }
+        return list;
+    }();
     return speeds;
 }
 

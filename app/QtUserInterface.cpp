@@ -34,19 +34,46 @@ QString LastFolder() {
     return !stored.isEmpty() && QFileInfo(stored).isDir() ? stored : QDir::homePath();
 }
 
+// "kml" of "GPX (*.gpx)": the extension of a filter's first pattern, "" when it has none.
+QString FilterSuffix(const QString& filter) {
+    const qsizetype open = filter.lastIndexOf(QLatin1String("(*."));
+    if (open < 0) {
+        return {};
+    }
+    const qsizetype start = open + 3;
+    qsizetype end = start;
+    while (end < filter.size() && filter[end].isLetterOrNumber()) {
+        ++end;
+    }
+    return filter.mid(start, end - start);
+}
+
 QString RunFileDialog(QWidget* parent, QFileDialog::AcceptMode mode, const QString& filter,
-                      const QString& defaultSuffix, const QString& suggestedName) {
+                      const QString& defaultSuffix, const QString& suggestedName,
+                      QString* selectedFilter = nullptr) {
     QFileDialog dialog(parent, kProgramName, LastFolder());
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
                                                        : QFileDialog::AnyFile);
     dialog.setNameFilter(filter);
     dialog.setDefaultSuffix(defaultSuffix);
+    if (selectedFilter != nullptr) {
+        if (!selectedFilter->isEmpty()) {
+            dialog.selectNameFilter(*selectedFilter);
+        }
+        dialog.setDefaultSuffix(FilterSuffix(dialog.selectedNameFilter()));
+        QObject::connect(
+            &dialog, &QFileDialog::filterSelected, &dialog,
+            [&dialog](const QString& chosen) { dialog.setDefaultSuffix(FilterSuffix(chosen)); });
+    }
     if (!suggestedName.isEmpty()) {
         dialog.selectFile(suggestedName);
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return {};
+    }
+    if (selectedFilter != nullptr) {
+        *selectedFilter = dialog.selectedNameFilter();
     }
     const QString chosen = dialog.selectedFiles().constFirst();
     WriteSettingString(kFileSection, kFolderValue, QFileInfo(chosen).absolutePath());
@@ -73,4 +100,23 @@ QString QtUserInterface::GetSaveFileName(const QString& filter, const QString& d
 
 QString QtUserInterface::GetOpenFileName(const QString& filter, const QString& defaultSuffix) {
     return RunFileDialog(m_parent, QFileDialog::AcceptOpen, filter, defaultSuffix, QString());
+}
+
+QString QtUserInterface::ChooseSaveFile(const QString& filters, const QString& suggestedName,
+                                        QString& selectedFilter) {
+    return RunFileDialog(m_parent, QFileDialog::AcceptSave, filters, QString(), suggestedName,
+                         &selectedFilter);
+}
+
+QString QtUserInterface::GetExistingDirectory(const QString& start) {
+    QFileDialog dialog(m_parent, kProgramName,
+                       !start.isEmpty() && QFileInfo(start).isDir() ? start : LastFolder());
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly, true);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    const QString chosen = dialog.selectedFiles().constFirst();
+    WriteSettingString(kFileSection, kFolderValue, QFileInfo(chosen).absolutePath());
+    return chosen;
 }

@@ -16,6 +16,9 @@ public:
     QString GetSaveFileName(const QString& filter, const QString& defaultSuffix,
                             const QString& suggestedName = QString()) override;
     QString GetOpenFileName(const QString& filter, const QString& defaultSuffix) override;
+    QString ChooseSaveFile(const QString& filters, const QString& suggestedName,
+                           QString& selectedFilter) override;
+    QString GetExistingDirectory(const QString& start) override;
 
 private:
     QWidget* m_parent;

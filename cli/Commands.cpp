@@ -21,10 +21,12 @@
 #include "link/UserTexts.h"
 #include "marks_route/Marks.h"
 #include "marks_route/MarksExchange.h"
+#include "marks_route/MarksGpx.h"
 #include "marks_route/Route.h"
 #include "marks_route/SettingsRules.h"
 #include "sim/DeviceSimulator.h"
 #include "tracks/TrackDownload.h"
+#include "tracks/TrackFormats.h"
 #include "tracks/TrackInterval.h"
 #include "tracks/TrackTable.h"
 
@@ -355,6 +357,18 @@ private:
     const bool m_keepBad;
 };
 
+// The saved tracks of result, for the text that names the offsets their times were made with.
+std::vector<TrackEntry> SavedTracks(const std::vector<TrackEntry>& table,
+                                    const TrackDownloadResult& result) {
+    std::vector<TrackEntry> saved;
+    for (const TrackEntry* track : SelectTracks(table, result.saved)) {
+        TrackEntry head = *track;
+        head.points.clear();  // the start and interval name the offset
+        saved.push_back(std::move(head));
+    }
+    return saved;
+}
+
 json IndexList(const std::vector<uint32_t>& indices) {
     json list = json::array();
     for (const uint32_t index : indices) {
@@ -373,6 +387,24 @@ int Cli::Download() {
     if (m_args.json && m_args.output == "-") {
         return Usage("download: --json и --output - оба пишут в стандартный вывод");
     }
+    const std::optional<TrackFormat> format =
+        m_args.format.empty() ? TrackFormat::Kml : TrackFormatByCliName(m_args.format);
+    if (!format) {
+        return Usage("download: --format: \"" + m_args.format +
+                     "\" — не из списка: kml, kml-time, gpx, igc");
+    }
+    const bool folder = TrackFormatOf(*format).folder;
+    if (folder && m_args.output == "-") {
+        return Usage("download: igc пишется в папку, --output - не подходит");
+    }
+    std::optional<ClockOffset> offset = ClockOffset::Computer();
+    if (!m_args.utcOffset.empty()) {
+        offset = ParseUtcOffset(m_args.utcOffset);
+        if (!offset) {
+            return Usage("download: --utc-offset: \"" + m_args.utcOffset +
+                         "\" — нужно H:MM, часы 0-23, минуты 0-59");
+        }
+    }
     std::vector<uint32_t> chosen;
     for (const auto& word : m_args.words) {
         const auto index = ParseIndex(word);
@@ -383,7 +415,7 @@ int Cli::Download() {
         chosen.push_back(*index);
     }
     std::string error;
-    if (!CheckOutputPath(m_args.output, 0, &error)) {
+    if (!CheckTrackOutput(m_args.output, {}, {}, &error, *format)) {
         return Fail(error);
     }
     if (int status = Connect()) {
@@ -411,7 +443,7 @@ int Cli::Download() {
                     " нет: в таблице треки от 0 до " + std::to_string(count - 1) + ".");
     }
     // The file must take what the chosen tracks make before the first of them is asked for.
-    if (!CheckTrackOutput(m_args.output, m_link.m_tracks, chosen, &error)) {
+    if (!CheckTrackOutput(m_args.output, m_link.m_tracks, chosen, &error, *format)) {
         return Fail(error);
     }
 
@@ -431,7 +463,10 @@ int Cli::Download() {
     TrackSaveOutcome outcome;
     {
         DownloadInterrupt::Hold hold;
-        outcome = SaveDownloadedTracks(m_link.m_tracks, result, m_args.output);
+        outcome = SaveDownloadedTracks(m_link.m_tracks, result, m_args.output, *format, *offset);
+    }
+    if (*format != TrackFormat::Kml && outcome.tracks != 0) {
+        std::cerr << UtcOffsetUsedText(SavedTracks(m_link.m_tracks, result), *offset) << "\n";
     }
     const std::string text = SaveOutcomeText(outcome, m_args.output);
     const bool written = outcome.result == KmlWriteResult::Written;
@@ -464,6 +499,11 @@ int Cli::Download() {
 }
 
 int Cli::Marks() {
+    const std::optional<MarksFormat> format =
+        m_args.format.empty() ? MarksFormat::Kml : MarksFormatByCliName(m_args.format);
+    if (!format) {
+        return Usage("marks: --format: \"" + m_args.format + "\" — не из списка: kml, gpx");
+    }
     std::string error;
     if (!CheckOutputPath(m_args.output, 0, &error)) {
         return Fail(error);
@@ -487,7 +527,7 @@ int Cli::Marks() {
     }
     // Marks that came only in part never replace an older file: they go beside it.
     const std::string path = TrackOutputPath(m_args.output, complete);
-    if (WriteMarksKml(path, marks, &error) != KmlWriteResult::Written) {
+    if (WriteMarks(*format, path, marks, &error) != KmlWriteResult::Written) {
         return Fail(error.empty() ? "не удалось записать файл \"" + path + "\"." : error);
     }
     if (!complete) {

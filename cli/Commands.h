@@ -29,6 +29,8 @@ struct Invocation {
     bool json = false;
     std::vector<std::string> words;  // the command's arguments
     std::string output;              // --output; "-" is standard output
+    std::string format;              // --format; empty: the track KML
+    std::string utcOffset;           // --utc-offset H:MM; empty: the computer's zone
     bool yes = false;
     bool all = false;
     bool keepBad = false;

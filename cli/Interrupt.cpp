@@ -5,6 +5,7 @@
 
 #include <csignal>
 
+#include "link/OutputFile.h"
 #include "tracks/TrackDownload.h"
 
 namespace cli {
@@ -22,16 +23,26 @@ sigset_t g_heldMask;             // while a Hold lives
 static_assert(std::atomic<int>::is_always_lock_free);
 static_assert(std::atomic<TrackDownload*>::is_always_lock_free);
 
+constexpr char kFinishingTrack[] =
+    "pelnora-cli: трек дополучается, повторный сигнал — выход сразу\n";
+
 void OnSignal(int number) {
     int none = 0;
     if (!g_signal.compare_exchange_strong(none, number)) {
-        _exit(128 + none);  // the second signal: at once, with the first one's status
+        // The second signal: at once, with the first one's status.
+        RemoveOutputTemporary();
+        _exit(128 + none);
+    }
+    if (TrackDownload* session = g_session.load()) {
+        // The track under way arrives whole, so the device does not go on sending into the
+        // next command.
+        session->RequestStopAfterTrack();
+        const ssize_t written = write(STDERR_FILENO, kFinishingTrack, sizeof kFinishingTrack - 1);
+        (void)written;
+        return;
     }
     if (std::atomic<bool>* cancel = g_cancel.load()) {
         cancel->store(true);
-    }
-    if (TrackDownload* session = g_session.load()) {
-        session->RequestStop();
     }
 }
 
@@ -80,7 +91,7 @@ DownloadInterrupt::~DownloadInterrupt() {
 void DownloadInterrupt::Attach(TrackDownload* session) {
     g_session.store(session);
     if (session != nullptr && g_signal.load() != 0) {
-        session->RequestStop();
+        session->RequestStopAfterTrack();
     }
 }
 

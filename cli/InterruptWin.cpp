@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <csignal>
+#include <cstdio>
 #include <mutex>
 
 #include "cli/Interrupt.h"
@@ -23,6 +24,9 @@ std::atomic<std::atomic<bool>*> g_cancel{nullptr};
 // waits here before it ends the process.
 std::mutex g_writing;
 
+constexpr char kFinishingTrack[] =
+    "pelnora-cli: трек дополучается, повторный сигнал — выход сразу\n";
+
 void Take(int number) {
     int none = 0;
     if (!g_signal.compare_exchange_strong(none, number)) {
@@ -31,11 +35,15 @@ void Take(int number) {
         RemoveOutputTemporary();
         ExitProcess(static_cast<UINT>(128 + none));
     }
+    if (TrackDownload* session = g_session.load()) {
+        // The track under way arrives whole, so the device does not go on sending into the
+        // next command.
+        session->RequestStopAfterTrack();
+        std::fputs(kFinishingTrack, stderr);
+        return;
+    }
     if (std::atomic<bool>* cancel = g_cancel.load()) {
         cancel->store(true);
-    }
-    if (TrackDownload* session = g_session.load()) {
-        session->RequestStop();
     }
 }
 
@@ -90,7 +98,7 @@ DownloadInterrupt::~DownloadInterrupt() {
 void DownloadInterrupt::Attach(TrackDownload* session) {
     g_session.store(session);
     if (session != nullptr && g_signal.load() != 0) {
-        session->RequestStop();
+        session->RequestStopAfterTrack();
     }
 }
 

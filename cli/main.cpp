@@ -158,33 +158,47 @@ int main(int argc, char** argv) {
     table->add_flag("--json", args.json, "вывести таблицу как JSON");
 
     CLI::App* download = Command(
-        app, "download", "получить треки в файл KML",
+        app, "download", "получить треки в файл (KML, KML со временем, GPX) или папку IGC",
         "Номера треков от 0, как их показывает table. Трек с несовпавшей контрольной суммой\n"
         "сохраняется с --keep-bad, отбрасывается с --drop-bad, иначе на терминале задаётся\n"
         "вопрос (без терминала трек отбрасывается). Файл проверяется до первого запроса к\n"
         "прибору. Если в файл попали не все треки, а он уже есть, он не заменяется: треки\n"
-        "пишутся рядом, в файл с \"-неполный\" перед расширением.\n"
-        "Ctrl-C, SIGTERM, SIGHUP останавливают получение после текущей записи; полученные\n"
-        "целиком треки записываются. Второй Ctrl-C завершает сразу.\n"
+        "пишутся рядом, в файл с \"-неполный\" перед расширением (для igc — в папку рядом).\n"
+        "--format: kml — треки по дням, без времени точек; kml-time, gpx, igc — со временем UTC:\n"
+        "время прибора минус --utc-offset (без него — пояс компьютера в начале трека;\n"
+        "какое смещение взято, пишется в stderr). igc: по файлу на трек в папке --output.\n"
+        "Ctrl-C, SIGTERM, SIGHUP: текущий трек дополучается целиком, следующие не\n"
+        "запрашиваются, полученные треки записываются. Второй сигнал завершает сразу.\n"
         "--json: один документ JSON: file (записанный файл или null), incomplete, complete,\n"
         "chosen, saved, dropped, notReceived (номера треков), stopped, signal, error.\n"
         "Коды завершения: 0 все выбранные треки в файле; 3 не все; 1 ни одного или файл не\n"
         "записан; 2 ошибка в командной строке; 129, 130, 143 после SIGHUP, SIGINT, SIGTERM.");
     add(download, {download->add_option("INDEX", indices, "номера треков")->type_name("")});
-    download->add_option("-o,--output", args.output, "файл KML; - пишет в стандартный вывод")
+    download
+        ->add_option("-o,--output", args.output,
+                     "файл (папка для igc); - пишет в стандартный вывод")
         ->type_name("FILE");
+    download
+        ->add_option("--format", args.format,
+                     "kml (по умолчанию), kml-time, gpx или igc (файл на трек в папке)")
+        ->type_name("FORMAT");
+    download
+        ->add_option("--utc-offset", args.utcOffset,
+                     "часы прибора от UTC, H:MM (иначе часовой пояс компьютера)")
+        ->type_name("H:MM");
     download->add_flag("--all", args.all, "все треки таблицы");
     download->add_flag("--keep-bad", args.keepBad, "сохранять треки с несовпавшей суммой");
     download->add_flag("--drop-bad", args.dropBad, "отбрасывать треки с несовпавшей суммой");
     download->add_flag("--json", args.json, "вывести итог как JSON");
 
-    CLI::App* marks = add(Command(app, "marks", "получить метки в файл KML",
+    CLI::App* marks = add(Command(app, "marks", "получить метки в файл KML или GPX",
                                   "Если меток в приборе нет, файл не записывается."),
                           {});
-    marks->add_option("-o,--output", args.output, "файл KML; - пишет в стандартный вывод")
+    marks->add_option("-o,--output", args.output, "файл; - пишет в стандартный вывод")
         ->type_name("FILE");
+    marks->add_option("--format", args.format, "kml (по умолчанию) или gpx")->type_name("FORMAT");
 
-    CLI::App* route = Command(app, "route", "передать маршрут из файла KML",
+    CLI::App* route = Command(app, "route", "передать маршрут из файла KML или GPX",
                               "Передаёт метки файла как маршрут, не больше 255 точек. Файл без "
                               "точек маршрута\nотклоняется, если не указан --force.");
     add(route, {route->add_option("FILE", w[0], "файл маршрута")->type_name("")});

@@ -17,6 +17,20 @@ public:
     virtual QString GetSaveFileName(const QString& filter, const QString& defaultSuffix,
                                     const QString& suggestedName = QString()) = 0;
     virtual QString GetOpenFileName(const QString& filter, const QString& defaultSuffix) = 0;
+    // A save dialog offering several filters ("A (*.a);;B (*.b)"). selectedFilter: the one
+    // shown first, then the one the user chose; the default suffix follows the chosen filter.
+    // Without its own form: the filter shown first only.
+    virtual QString ChooseSaveFile(const QString& filters, const QString& suggestedName,
+                                   QString& selectedFilter) {
+        (void)filters;
+        return GetSaveFileName(selectedFilter, QString(), suggestedName);
+    }
+    // A folder dialog opening at start (or the folder used last when empty); empty when the
+    // user cancelled.
+    virtual QString GetExistingDirectory(const QString& start) {
+        (void)start;
+        return {};
+    }
 };
 
 // The file filter of the KML dialogs.

@@ -447,6 +447,16 @@ bool IsRegularOutputFile(const std::string& path) {
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+bool OutputPathExists(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0;
+}
+
+bool IsOutputFolder(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 bool EnsureOutputFolder(const std::string& folder, std::string* error) {
     struct stat info {};
     if (::stat(folder.c_str(), &info) == 0) {

@@ -35,6 +35,10 @@ std::string IncompleteFileName(const std::string& path);
 
 // Whether path names a regular file (following a link), so that a result may replace it.
 bool IsRegularOutputFile(const std::string& path);
+// Whether something is there under path (a link counts as what it names), and whether it is a
+// folder.
+bool OutputPathExists(const std::string& path);
+bool IsOutputFolder(const std::string& path);
 
 // A folder for output files: true when folder is one or was made; otherwise error (when given)
 // is "<folder>: <the system's reason>".

@@ -336,6 +336,15 @@ bool IsRegularOutputFile(const std::string& path) {
     return Inspect(path).kind == Kind::Regular;
 }
 
+bool OutputPathExists(const std::string& path) {
+    return GetFileAttributesW(Utf8ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsOutputFolder(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(Utf8ToWide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 bool EnsureOutputFolder(const std::string& folder, std::string* error) {
     const std::wstring wide = Utf8ToWide(folder);
     const DWORD attributes = GetFileAttributesW(wide.c_str());

@@ -8,6 +8,7 @@
 #include "controls/UserInterface.h"
 #include "link/DeviceException.h"
 #include "link/DeviceLink.h"
+#include "link/UserTexts.h"
 #include "marks_route/Route.h"
 
 const QString kRouteFilter = QStringLiteral("KML и GPX (*.kml *.gpx);;") + kKmlFilter +
@@ -52,5 +53,5 @@ void CRouteDlg::OnSendRoute() {
         ShowLinkError(error);
         return;
     }
-    m_ui.ShowMessage(QStringLiteral("Маршрут передан успешно"), UserInterface::Icon::Information);
+    m_ui.ShowMessage(QString::fromUtf8(UserText::kRouteSent), UserInterface::Icon::Information);
 }

@@ -13,10 +13,6 @@
 #include "link/DeviceLink.h"
 #include "marks_route/SettingsRules.h"
 
-namespace {
-const QString kSection = QStringLiteral("UTC Time");
-}
-
 CUtcTimeDlg::CUtcTimeDlg(DeviceLink& link, UserInterface& ui, QWidget* parent)
     : CTabDialog(link, ui, parent),
       m_hoursEdit(new QLineEdit(this)),
@@ -44,8 +40,8 @@ CUtcTimeDlg::CUtcTimeDlg(DeviceLink& link, UserInterface& ui, QWidget* parent)
 }
 
 void CUtcTimeDlg::LoadSettings() {
-    m_hours = uint8_t(ReadSettingInt(kSection, QStringLiteral("Hour"), 0) & 0xFF);
-    m_minutes = uint8_t(ReadSettingInt(kSection, QStringLiteral("Minute"), 0) & 0xFF);
+    m_hours = uint8_t(ReadSettingInt(kUtcSettingsSection, kUtcHourSetting, 0) & 0xFF);
+    m_minutes = uint8_t(ReadSettingInt(kUtcSettingsSection, kUtcMinuteSetting, 0) & 0xFF);
     m_hoursEdit->setText(QString::number(m_hours));
     m_minutesEdit->setText(QString::number(m_minutes));
 }
@@ -53,8 +49,8 @@ void CUtcTimeDlg::LoadSettings() {
 void CUtcTimeDlg::SaveSettings() {
     // At close a refused field keeps its last good value, without a message.
     ReadFields(true);
-    WriteSettingInt(kSection, QStringLiteral("Hour"), m_hours);
-    WriteSettingInt(kSection, QStringLiteral("Minute"), m_minutes);
+    WriteSettingInt(kUtcSettingsSection, kUtcHourSetting, m_hours);
+    WriteSettingInt(kUtcSettingsSection, kUtcMinuteSetting, m_minutes);
 }
 
 bool CUtcTimeDlg::ReadFields(bool quiet) {
@@ -77,5 +73,8 @@ void CUtcTimeDlg::OnSendUtcOffset() {
         ShowLinkError(error);
         return;
     }
+    // The device's clock runs at this offset from now on: the track page's times take it.
+    WriteSettingInt(kUtcSettingsSection, kUtcHourSetting, m_hours);
+    WriteSettingInt(kUtcSettingsSection, kUtcMinuteSetting, m_minutes);
     m_ui.ShowMessage(QString::fromUtf8(kUtcOffsetSent), UserInterface::Icon::Information);
 }

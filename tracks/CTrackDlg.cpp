@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -27,16 +28,50 @@
 #include "controls/UserInterface.h"
 #include "link/DeviceException.h"
 #include "link/DeviceLink.h"
+#include "link/UserTexts.h"
+#include "marks_route/SettingsRules.h"
 #include "tracks/CFlightPreviewDlg.h"
 #include "tracks/CTrackProgressDlg.h"
 #include "tracks/TrackDownload.h"
 #include "tracks/TrackFileName.h"
+#include "tracks/TrackFormats.h"
+#include "tracks/TrackInterval.h"
 #include "tracks/TrackKml.h"
 #include "tracks/TrackTable.h"
 
 namespace {
 
-const char* const kNoInterval = "Не писать трек";
+// The formats as the save dialog offers them, the track KML first.
+QString TrackFormatFilters() {
+    QStringList filters;
+    for (const TrackFormatInfo& info : kTrackFormats) {
+        filters << QString::fromStdString(TrackFormatFilter(info));
+    }
+    return filters.join(QStringLiteral(";;"));
+}
+
+const TrackFormatInfo& TrackFormatOfFilter(const QString& filter) {
+    for (const TrackFormatInfo& info : kTrackFormats) {
+        if (filter == QString::fromStdString(TrackFormatFilter(info))) {
+            return info;
+        }
+    }
+    return kTrackFormats[0];
+}
+
+// The name from the flight dates with the format's extension (none for a folder).
+QString SuggestedName(const std::vector<TrackEntry>& table, const std::vector<uint32_t>& rows,
+                      const TrackFormatInfo& info) {
+    std::string name = TrackFileName(table, rows);
+    const std::size_t dot = name.rfind('.');
+    if (dot != std::string::npos) {
+        name.erase(dot);
+    }
+    if (!name.empty() && !info.folder) {
+        name += std::string(".") + info.extension;
+    }
+    return QString::fromStdString(name);
+}
 
 QPushButton* MakeButton(const QString& text, int width, int height, QWidget* parent) {
     auto* button = new QPushButton(text, parent);
@@ -60,9 +95,9 @@ CTrackDlg::CTrackDlg(DeviceLink& link, UserInterface& ui, QWidget* parent)
       m_getTrackButton(MakeButton(QStringLiteral("Получить трек"), 110, 24, this)),
       m_clearButton(MakeButton(QStringLiteral("Очистка памяти"), 146, 32, this)) {
     // Interval group.
-    m_intervalBox->addItems({QStringLiteral("2 с"), QStringLiteral("3 с"), QStringLiteral("4 с"),
-                             QStringLiteral("5 с"), QStringLiteral("10 с"),
-                             QString::fromUtf8(kNoInterval)});
+    for (const TrackIntervalItem& item : kTrackIntervalItems) {
+        m_intervalBox->addItem(QString::fromUtf8(item.text));
+    }
     m_intervalBox->setCurrentIndex(-1);
     m_intervalBox->setMinimumWidth(120);
     auto* intervalGroup = new QGroupBox(QStringLiteral("Временной интервал записи треков"), this);
@@ -158,42 +193,15 @@ void CTrackDlg::ExchangeFromControls() {
     m_interval = m_intervalBox->currentIndex() >= 0 ? m_intervalBox->currentText() : QString();
 }
 
-uint8_t CTrackDlg::IntervalValue(const QString& text) {
-    const QString number = text == QString::fromUtf8(kNoInterval) ? QStringLiteral("128") : text;
-    // The leading number as wcstol reads it: blanks, a sign, digits; 0 when there are none.
-    qsizetype i = 0;
-    while (i < number.size() && number[i].isSpace()) {
-        ++i;
-    }
-    bool negative = false;
-    if (i < number.size() && (number[i] == QLatin1Char('+') || number[i] == QLatin1Char('-'))) {
-        negative = number[i] == QLatin1Char('-');
-        ++i;
-    }
-    int64_t value = 0;
-    for (; i < number.size() && number[i] >= QLatin1Char('0') && number[i] <= QLatin1Char('9');
-         ++i) {
-        value = std::min<int64_t>(value * 10 + (number[i].unicode() - '0'),
-                                  std::numeric_limits<int32_t>::max() + int64_t{1});
-    }
-    if (negative) {
-        value = -value;
-    }
-    value = std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
-                                std::numeric_limits<int32_t>::max());
-    return static_cast<uint8_t>(static_cast<uint64_t>(value) & 0xFF);
-}
-
 void CTrackDlg::OnSendInterval() {
     ExchangeFromControls();
     try {
-        m_link.SetTrackInterval(IntervalValue(m_interval));
+        m_link.SetTrackInterval(TrackIntervalValue(m_interval.toStdString()));
     } catch (const MCommunication::LLDevException& error) {
         ShowLinkError(error);
         return;
     }
-    m_ui.ShowMessage(QStringLiteral("Временной интервал передан успешно"),
-                     UserInterface::Icon::Information);
+    m_ui.ShowMessage(QString::fromUtf8(kTrackIntervalSent), UserInterface::Icon::Information);
 }
 
 void CTrackDlg::OnGetTable() {
@@ -214,7 +222,7 @@ void CTrackDlg::OnGetTable() {
         return;  // the line is lost: that one box says it
     }
     if (tracks.empty()) {
-        m_ui.ShowMessage(QStringLiteral("Не удалось получить информацию о треках"),
+        m_ui.ShowMessage(QString::fromUtf8(UserText::kNoTrackTable),
                          UserInterface::Icon::Information);
         return;
     }
@@ -280,15 +288,46 @@ void CTrackDlg::OnGetTrack() {
     if (rows.empty()) {
         return;
     }
-    const QString path =
-        m_ui.GetSaveFileName(kKmlFilter, QStringLiteral("kml"),
-                             QString::fromStdString(TrackFileName(m_link.m_tracks, rows)));
+    const std::optional<TrackFormat> stored = TrackFormatByCliName(
+        ReadSettingString(kTrackSettingsSection, kFormatSetting, QString()).toStdString());
+    QString filter =
+        QString::fromStdString(TrackFormatFilter(TrackFormatOf(stored.value_or(TrackFormat::Kml))));
+    QString path = m_ui.ChooseSaveFile(
+        TrackFormatFilters(),
+        SuggestedName(m_link.m_tracks, rows, TrackFormatOf(stored.value_or(TrackFormat::Kml))),
+        filter);
     if (path.isEmpty()) {
+        return;
+    }
+    const TrackFormatInfo& format = TrackFormatOfFilter(filter);
+    WriteSettingString(kTrackSettingsSection, kFormatSetting, QString::fromUtf8(format.cliName));
+    if (format.folder) {
+        // One log per track: the folder they go into.
+        const QString stored =
+            ReadSettingString(kTrackSettingsSection, kIgcFolderSetting, QString());
+        path =
+            m_ui.GetExistingDirectory(stored.isEmpty() ? QFileInfo(path).absolutePath() : stored);
+        if (path.isEmpty()) {
+            return;
+        }
+        WriteSettingString(kTrackSettingsSection, kIgcFolderSetting, path);
+    }
+    // The device's clock stands to UTC as the UTC page has it stored.
+    const int hours = ReadSettingInt(kUtcSettingsSection, kUtcHourSetting, 0) & 0xFF;
+    const int minutes = ReadSettingInt(kUtcSettingsSection, kUtcMinuteSetting, 0) & 0xFF;
+    const std::optional<ClockOffset> offset = ClockOffset::Device(hours, minutes);
+    if (format.format != TrackFormat::Kml && !offset) {
+        const char* refusal =
+            UtcOffsetRefusal(static_cast<uint8_t>(hours), static_cast<uint8_t>(minutes));
+        m_ui.ShowMessage(QStringLiteral("Сдвиг времени относительно UTC на странице UTC "
+                                        "неверен, треки не запрошены:\n") +
+                             QString::fromUtf8(refusal != nullptr ? refusal : ""),
+                         UserInterface::Icon::Error);
         return;
     }
     const std::string file = QFile::encodeName(path).toStdString();
     std::string why;
-    if (!CheckTrackOutput(file, m_link.m_tracks, rows, &why)) {
+    if (!CheckTrackOutput(file, m_link.m_tracks, rows, &why, format.format)) {
         m_ui.ShowMessage(QString::fromStdString(OutputRefusedText(why)),
                          UserInterface::Icon::Error);
         return;
@@ -306,18 +345,22 @@ void CTrackDlg::OnGetTrack() {
     if (failure && !lineLost) {
         ShowLinkError(*failure);
     }
-    const TrackSaveOutcome outcome = SaveDownloadedTracks(m_link.m_tracks, result, file);
+    const TrackSaveOutcome outcome = SaveDownloadedTracks(
+        m_link.m_tracks, result, file, format.format, offset.value_or(ClockOffset::Computer()));
     const bool written = outcome.result == KmlWriteResult::Written;
     // Only the rows of the tracks in the file stay grey.
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        const bool kept =
-            written &&
-            std::find(result.saved.begin(), result.saved.end(), rows[i]) != result.saved.end();
+        const bool kept = written && std::find(result.saved.begin(), result.saved.end(), rows[i]) !=
+                                         result.saved.end();
         if (!kept) {
             m_list->SetItemData(static_cast<int>(rows[i]), colours[i]);
         }
     }
-    const QString outcomeText = QString::fromStdString(SaveOutcomeText(outcome, file));
+    QString outcomeText = QString::fromStdString(SaveOutcomeText(outcome, file));
+    if (written && format.format != TrackFormat::Kml) {
+        outcomeText +=
+            QStringLiteral("\n") + QString::fromStdString(UtcOffsetUsedText({}, *offset));
+    }
     if (lineLost) {
         // One box: the line has gone, and what of the download was kept.
         emit LineLost();
@@ -327,8 +370,8 @@ void CTrackDlg::OnGetTrack() {
         }
         m_ui.ShowMessage(text, UserInterface::Icon::Error);
     } else {
-        m_ui.ShowMessage(outcomeText, written ? UserInterface::Icon::Information
-                                              : UserInterface::Icon::Error);
+        m_ui.ShowMessage(outcomeText,
+                         written ? UserInterface::Icon::Information : UserInterface::Icon::Error);
     }
     if (written) {
         std::vector<TrackEntry> saved;
@@ -364,7 +407,7 @@ void CTrackDlg::OnClearMemory() {
         return;
     }
     if (!cleared) {
-        m_ui.ShowMessage(QStringLiteral("Не удалось очистить память"), UserInterface::Icon::Error);
+        m_ui.ShowMessage(QString::fromUtf8(UserText::kClearFailed), UserInterface::Icon::Error);
         return;
     }
     m_list->DeleteAllItems();

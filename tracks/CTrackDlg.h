@@ -26,9 +26,6 @@ public:
     void LoadSettings() override;
     void SaveSettings() override;
 
-    // The interval byte for a box text: "Не писать трек" is 128, else the leading number mod 256.
-    static uint8_t IntervalValue(const QString& text);
-
     // Controls, for the owner and for checks.
     QComboBox* IntervalBox() const { return m_intervalBox; }
     CMyListCtrl* List() const { return m_list; }

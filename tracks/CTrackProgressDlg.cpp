@@ -12,15 +12,17 @@
 #include <cmath>
 #include <future>
 #include <memory>
+#include <string>
 
 #include "controls/UserInterface.h"
 #include "link/DeviceException.h"
 #include "link/DeviceLink.h"
+#include "link/UserTexts.h"
 
 namespace {
 
-const char* const kChecksumQuestion =
-    "Ошибка при получении трека (контрольная сумма не совпадает).\nСохранить трек?";
+const std::string kChecksumQuestion =
+    std::string(UserText::kChecksumMismatch) + "\nСохранить трек?";
 
 QString DurationText(qint64 seconds) {
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
@@ -107,8 +109,8 @@ bool CTrackProgressDlg::KeepDamagedTrack(uint32_t) {
     QMetaObject::invokeMethod(
         this,
         [this, answer] {
-            answer->set_value(
-                m_ui.AskYesNo(QString::fromUtf8(kChecksumQuestion), UserInterface::Icon::Question));
+            answer->set_value(m_ui.AskYesNo(QString::fromStdString(kChecksumQuestion),
+                                            UserInterface::Icon::Question));
         },
         Qt::QueuedConnection);
     while (future.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {

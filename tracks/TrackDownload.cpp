@@ -8,6 +8,7 @@
 #include "link/DeviceLink.h"
 #include "link/LinkFailure.h"
 #include "link/OutputFile.h"
+#include "tracks/TrackIgc.h"
 #include "tracks/TrackKml.h"
 
 namespace {
@@ -144,19 +145,82 @@ std::vector<const TrackEntry*> SelectTracks(const std::vector<TrackEntry>& table
     return tracks;
 }
 
+namespace {
+
+// Bytes per point of the formats with times, at the low side of what their writers make: the
+// free-space check refuses only what surely cannot fit.
+uint64_t EstimateBytes(TrackFormat format, const std::vector<uint32_t>& counts) {
+    uint64_t perPoint = 0;
+    switch (format) {
+        case TrackFormat::Kml:
+            return EstimateTrackKmlBytes(counts);
+        case TrackFormat::KmlTime:
+            perPoint = 90;
+            break;
+        case TrackFormat::Gpx:
+            perPoint = 200;
+            break;
+        case TrackFormat::Igc:
+            perPoint = 50;
+            break;
+    }
+    uint64_t bytes = 1024;
+    for (const uint32_t points : counts) {
+        bytes += 512 + perPoint * points;
+    }
+    return bytes;
+}
+
+std::string WithoutTrailingSlashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    return path;
+}
+
+}  // namespace
+
 bool CheckTrackOutput(const std::string& path, const std::vector<TrackEntry>& table,
-                      const std::vector<uint32_t>& indices, std::string* error) {
+                      const std::vector<uint32_t>& indices, std::string* error,
+                      TrackFormat format) {
     std::vector<uint32_t> counts;
     counts.reserve(indices.size());
     for (const uint32_t index : indices) {
         counts.push_back(index < table.size() ? table[index].PointCount() : 0);
     }
-    return CheckOutputPath(path, EstimateTrackKmlBytes(counts), error);
+    const uint64_t bytes = EstimateBytes(format, counts);
+    if (!TrackFormatOf(format).folder) {
+        return CheckOutputPath(path, bytes, error);
+    }
+    if (path.empty() || path == "-") {
+        if (error != nullptr) {
+            *error = path.empty() ? "Не указана папка" : "IGC пишется в папку, не в поток \"-\"";
+        }
+        return false;
+    }
+    const std::string folder = WithoutTrailingSlashes(path);
+    if (OutputPathExists(folder)) {
+        if (!IsOutputFolder(folder)) {
+            if (error != nullptr) {
+                *error = folder + ": это не папка";
+            }
+            return false;
+        }
+        // A file made in the folder: the folder can be written and has the room.
+        return CheckOutputPath(folder + "/pelnora.igc", bytes, error);
+    }
+    // The folder is made at the end: its parent must take it.
+    return CheckOutputPath(folder, bytes, error);
 }
 
-std::string TrackOutputPath(const std::string& path, bool complete) {
+std::string TrackOutputPath(const std::string& path, bool complete, bool folder) {
     if (complete || path == "-") {
         return path;
+    }
+    if (folder) {
+        // The logs of an earlier download stay as they were; the folder beside takes these.
+        const std::string name = WithoutTrailingSlashes(path);
+        return IsOutputFolder(name) ? name + "-неполный" : path;
     }
     // A link to a regular file counts as that file.
     if (IsRegularOutputFile(path)) {
@@ -166,7 +230,8 @@ std::string TrackOutputPath(const std::string& path, bool complete) {
 }
 
 TrackSaveOutcome SaveDownloadedTracks(const std::vector<TrackEntry>& table,
-                                      const TrackDownloadResult& result, const std::string& path) {
+                                      const TrackDownloadResult& result, const std::string& path,
+                                      TrackFormat format, const ClockOffset& offset) {
     TrackSaveOutcome outcome;
     outcome.chosen = result.saved.size() + result.dropped.size() + result.notReceived.size();
     const std::vector<const TrackEntry*> tracks = SelectTracks(table, result.saved);
@@ -175,9 +240,29 @@ TrackSaveOutcome SaveDownloadedTracks(const std::vector<TrackEntry>& table,
         outcome.path = path;
         return outcome;
     }
-    outcome.path = TrackOutputPath(path, result.Complete());
-    outcome.incomplete = outcome.path != path;
-    outcome.result = WriteTrackKmlFrom(tracks, outcome.path, &outcome.error);
+    const TrackFormatInfo& info = TrackFormatOf(format);
+    outcome.path = TrackOutputPath(path, result.Complete(), info.folder);
+    outcome.incomplete = outcome.path != path && outcome.path != WithoutTrailingSlashes(path);
+    if (format == TrackFormat::Kml) {
+        outcome.result = WriteTrackKmlFrom(tracks, outcome.path, &outcome.error);
+    } else {
+        // The writers of the formats with times take the tracks themselves.
+        std::vector<TrackEntry> kept;
+        kept.reserve(tracks.size());
+        for (const TrackEntry* track : tracks) {
+            kept.push_back(*track);
+        }
+        if (format == TrackFormat::Igc) {
+            // Tracks without a fix are left out of the folder, each with its note.
+            std::vector<std::string> written;
+            outcome.result = WriteTracksIgc(kept, outcome.path, offset, &outcome.error,
+                                            &outcome.notes, &written);
+            outcome.tracks = written.size();
+        } else {
+            outcome.result =
+                WriteTracks(format, outcome.path, kept, offset, &outcome.error, &outcome.notes);
+        }
+    }
     if (outcome.result != KmlWriteResult::Written) {
         outcome.tracks = 0;
     }
@@ -190,18 +275,27 @@ std::string OutputRefusedText(const std::string& why) {
 
 std::string SaveOutcomeText(const TrackSaveOutcome& outcome, const std::string& askedPath) {
     if (outcome.result == KmlWriteResult::NothingToWrite) {
-        return "Ошибка при получении треков";
+        std::string text = "Ошибка при получении треков";
+        for (const std::string& note : outcome.notes) {
+            text += "\n" + note;
+        }
+        return text;
     }
     if (outcome.result == KmlWriteResult::Failed) {
         return "Не удалось записать файл " + outcome.path + ":\n" + outcome.error;
     }
     const char* verb =
         outcome.tracks % 10 == 1 && outcome.tracks % 100 != 11 ? "Сохранён" : "Сохранено";
+    const bool folder = outcome.path != "-" && IsOutputFolder(outcome.path);
     std::string text = std::string(verb) + " " + std::to_string(outcome.tracks) + " " +
                        TrackWord(outcome.tracks) + " из " + std::to_string(outcome.chosen) +
-                       " в файл " + outcome.path;
+                       (folder ? " в папку " : " в файл ") + outcome.path;
     if (outcome.incomplete) {
-        text += "\nЗагрузка неполная, файл " + askedPath + " не изменён.";
+        text += folder ? "\nЗагрузка неполная, папка " + askedPath + " не изменена."
+                       : "\nЗагрузка неполная, файл " + askedPath + " не изменён.";
+    }
+    for (const std::string& note : outcome.notes) {
+        text += "\n" + note;
     }
     return text;
 }

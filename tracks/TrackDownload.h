@@ -11,6 +11,8 @@
 
 #include "link/KmlOutput.h"
 #include "tracks/TrackEntry.h"
+#include "tracks/TrackFormats.h"
+#include "tracks/TrackTimeline.h"
 
 class DeviceLink;
 
@@ -91,13 +93,17 @@ std::vector<const TrackEntry*> SelectTracks(const std::vector<TrackEntry>& table
                                             const std::vector<uint32_t>& indices);
 
 // Before the first byte goes to the device: CheckOutputPath with the size of the file the chosen
-// tracks make (EstimateTrackKmlBytes).
+// tracks make in format. For IGC path is a folder: an existing one must be a folder that can be
+// written; a missing one is made in its parent, which is checked instead.
 bool CheckTrackOutput(const std::string& path, const std::vector<TrackEntry>& table,
-                      const std::vector<uint32_t>& indices, std::string* error);
+                      const std::vector<uint32_t>& indices, std::string* error,
+                      TrackFormat format = TrackFormat::Kml);
 
 // Where the kept tracks of a download go: path, unless the download was incomplete and path
-// names an existing regular file (or a link to one): then IncompleteFileName(path) beside it.
-std::string TrackOutputPath(const std::string& path, bool complete);
+// names an existing regular file (or a link to one), or for a folder format an existing folder:
+// then IncompleteFileName(path) beside it. The files of an earlier download are never replaced
+// by fewer tracks.
+std::string TrackOutputPath(const std::string& path, bool complete, bool folder = false);
 
 // The kept tracks written, and where.
 struct TrackSaveOutcome {
@@ -107,15 +113,21 @@ struct TrackSaveOutcome {
     std::size_t tracks = 0;   // tracks in the file
     std::size_t chosen = 0;   // tracks chosen for the download
     std::string error;        // why writing failed
+    // Tracks left out or written without times by the writer, one text each (for the user).
+    std::vector<std::string> notes;
 };
 
-// Writes the saved tracks of result (entries of table) to TrackOutputPath(path, ...).
+// Writes the saved tracks of result (entries of table) in format to TrackOutputPath(path, ...).
+// offset gives the UTC times of the formats that carry them (not the track KML).
 TrackSaveOutcome SaveDownloadedTracks(const std::vector<TrackEntry>& table,
-                                      const TrackDownloadResult& result, const std::string& path);
+                                      const TrackDownloadResult& result, const std::string& path,
+                                      TrackFormat format = TrackFormat::Kml,
+                                      const ClockOffset& offset = ClockOffset::Computer());
 
 // The refusal of CheckTrackOutput as the user sees it: nothing was asked of the device.
 std::string OutputRefusedText(const std::string& why);
 
-// "Сохранено 4 трека из 7 в файл …" (with the Russian plural forms), and a second line when
-// the file stands beside the one asked for; "Ошибка при получении треков" when none was kept.
+// "Сохранено 4 трека из 7 в файл …" ("в папку …" for IGC; with the Russian plural forms), a
+// line when the file stands beside the one asked for, then the notes; "Ошибка при получении
+// треков" when none was kept.
 std::string SaveOutcomeText(const TrackSaveOutcome& outcome, const std::string& askedPath);

@@ -95,6 +95,45 @@ TEST_F(DialogsTest, FileDialogOpensInTheLastFolderWithTheSuggestedName) {
     EXPECT_EQ(QDir(openedIn), QDir(second.path()));
 }
 
+// Several filters: the one given is shown first, the default suffix follows the filter the user
+// picks, and the pick comes back. The folder dialog opens where asked and returns the folder.
+TEST_F(DialogsTest, SaveDialogWithFormatsAndTheFolderDialog) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    WriteSettingString("Files", "Last folder", folder.path());
+    const QString filters = "A (*.kml);;GPX (*.gpx);;IGC (папка) (*.igc)";
+    QString shown;
+    QString suffix;
+    OnNextModal([&](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        shown = dialog->selectedNameFilter();
+        dialog->selectNameFilter("A (*.kml)");
+        emit dialog->filterSelected("A (*.kml)");
+        suffix = dialog->defaultSuffix();
+        dialog->selectFile(folder.filePath("flights"));
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    QString selected = "GPX (*.gpx)";
+    const QString chosen = m_ui.ChooseSaveFile(filters, "2024-06-14.gpx", selected);
+    EXPECT_EQ(shown, "GPX (*.gpx)");
+    EXPECT_EQ(suffix, "kml");
+    EXPECT_EQ(selected, "A (*.kml)");
+    EXPECT_EQ(chosen, folder.filePath("flights.kml"));
+
+    QString openedIn;
+    OnNextModal([&](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        openedIn = dialog->directory().absolutePath();
+        EXPECT_EQ(dialog->fileMode(), QFileDialog::Directory);
+        dialog->selectFile(folder.path());
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    EXPECT_EQ(QDir(m_ui.GetExistingDirectory(folder.path())), QDir(folder.path()));
+    EXPECT_EQ(QDir(openedIn), QDir(folder.path()));
+}
+
 TEST_F(DialogsTest, FolderThatIsGoneFallsBackToHome) {
     WriteSettingString("Files", "Last folder", "/nonexistent/pelnora-folder");
     QString openedIn;

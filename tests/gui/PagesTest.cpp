@@ -8,11 +8,13 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstdlib>
 #include <functional>
 
 #include "app/CPelnoraDlg.h"
 #include "controls/CMyListCtrl.h"
 #include "controls/CMyTabCtrl.h"
+#include "controls/Settings.h"
 #include "link/DataFormats.h"
 #include "marks_route/CAnemometerDlg.h"
 #include "marks_route/CPocketlogDlg.h"
@@ -97,6 +99,9 @@ TEST_F(PagesTest, UtcOffsetIsSentWhenInRange) {
         const std::array<uint8_t, 2> expected = {c.h, c.m};
         EXPECT_TRUE(QTest::qWaitFor([&] { return m_sim.Received().utcOffset == expected; }, 3000))
             << c.hours;
+        // Stored at once: the track page's times use the offset the device now has.
+        EXPECT_EQ(ReadSettingInt(kUtcSettingsSection, kUtcHourSetting, -1), c.h);
+        EXPECT_EQ(ReadSettingInt(kUtcSettingsSection, kUtcMinuteSetting, -1), c.m);
     }
 }
 
@@ -204,14 +209,61 @@ TEST_F(PagesTest, MarksAreWrittenToTheChosenFile) {
     PageAt<CPocketlogDlg>(CMyTabCtrl::kMarksPage)->GetButton()->click();
     ASSERT_EQ(m_ui.FileRequests().size(), 1u);
     EXPECT_TRUE(m_ui.FileRequests()[0].save);
-    EXPECT_EQ(m_ui.FileRequests()[0].filter, kKmlFilter);
-    EXPECT_EQ(m_ui.FileRequests()[0].defaultSuffix, "kml");
+    EXPECT_EQ(m_ui.FileRequests()[0].filter, kKmlFilter + ";;GPX (*.gpx)");
+    EXPECT_EQ(m_ui.FileRequests()[0].selectedFilter, kKmlFilter);
     ExpectOnlyMessage("Метки получены успешно", Icon::Information);
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray text = file.readAll();
     EXPECT_TRUE(text.contains("<name>Points2</name>"));
     EXPECT_TRUE(text.contains("<coordinates>37.6173,55.7558</coordinates>"));
+}
+
+// GPX chosen: waypoints with their names, read back by xmllint; the choice is offered first
+// the next time.
+TEST_F(PagesTest, MarksAsGpxAreRemembered) {
+    m_sim.SetMarks({{0x37, 0x2D, 0x0D, 0xAC, 0x25, 0x25, 0x01, 0x7C},
+                    {0x37, 0x2D, 0x0D, 0xAC, 0x25, 0x25, 0x01, 0x7C}});
+    Connect();
+    const QString path = m_dir.filePath("Points.gpx");
+    m_ui.QueueFilter("GPX (*.gpx)");
+    m_ui.QueueFile(path);
+    auto* page = PageAt<CPocketlogDlg>(CMyTabCtrl::kMarksPage);
+    page->GetButton()->click();
+    ExpectOnlyMessage("Метки получены успешно", Icon::Information);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    EXPECT_EQ(text.count("<wpt "), 2);
+    EXPECT_TRUE(text.contains("<name>Points2</name>"));
+    EXPECT_TRUE(text.contains("lat=\"55.7558"));
+    EXPECT_EQ(std::system(("xmllint --noout '" + path.toStdString() + "'").c_str()), 0);
+    m_ui.Reset();
+    m_ui.QueueFile("");
+    page->GetButton()->click();
+    ASSERT_EQ(m_ui.FileRequests().size(), 1u);
+    EXPECT_EQ(m_ui.FileRequests()[0].selectedFilter, "GPX (*.gpx)");
+}
+
+// Marks that came only in part never replace an older file: they go beside it, named.
+TEST_F(PagesTest, MarksThatCameInPartGoBesideAnOlderFile) {
+    m_sim.SetMarks({{0x37, 0x2D, 0x0D, 0xAC, 0x25, 0x25, 0x01, 0x7C},
+                    {0x37, 0x2D, 0x0D, 0xAC, 0x25, 0x25, 0x01, 0x7C}});
+    Connect();
+    sim::SimFaults faults;
+    faults.marksSent = 1;
+    m_sim.SetFaults(faults);
+    const QString path = WriteFile("Points.kml", "good");
+    m_ui.QueueFile(path);
+    PageAt<CPocketlogDlg>(CMyTabCtrl::kMarksPage)->GetButton()->click();
+    const QString beside = m_dir.filePath("Points-неполный.kml");
+    ExpectOnlyMessage("Получена 1 метка из 2. Записаны в файл " + beside, Icon::Error);
+    QFile old(path);
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), "good");
+    QFile file(beside);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll().count("<Placemark>"), 1);
 }
 
 // Fewer marks than announced: the ones that came are written, and the message says so.

@@ -24,6 +24,7 @@
 #include "sim/DeviceSimulator.h"
 #include "tests/support/FakeUserInterface.h"
 #include "tests/support/GuiTestApp.h"
+#include "tests/tracks/KmlConsumers.h"
 #include "tracks/CTrackDlg.h"
 #include "tracks/CTrackProgressDlg.h"
 
@@ -100,7 +101,7 @@ private:
 class TrackPage : public ::testing::Test {
 protected:
     void SetUp() override {
-        GuiTestApp();
+        ClearTestSettings();
         setenv("TZ", "UTC", 1);
         tzset();
         ASSERT_TRUE(m_folder.isValid());
@@ -243,7 +244,11 @@ TEST_F(TrackPage, OneIntactTrackIsWritten) {
     EXPECT_LT(clock.elapsed(), 2500);  // ends about a second after the last track
     EXPECT_EQ(watcher.captions, std::vector<QString>{QStringLiteral("Получение 1 трека из 1")});
     ASSERT_EQ(m_ui.FileRequests().size(), 1u);
-    EXPECT_EQ(m_ui.FileRequests()[0].defaultSuffix, QStringLiteral("kml"));
+    EXPECT_EQ(m_ui.FileRequests()[0].filter,
+              QStringLiteral(" (Google Earth *.kml) (*.kml);;KML со временем (*.kml);;GPX "
+                             "(*.gpx);;IGC (папка) (*.igc)"));
+    EXPECT_EQ(m_ui.FileRequests()[0].selectedFilter, kKmlFilter);  // the track KML first
+    EXPECT_EQ(m_ui.FileRequests()[0].suggestedName, QStringLiteral("2013-03-05.kml"));
     EXPECT_TRUE(m_ui.Questions().empty());
     EXPECT_EQ(m_ui.Messages().size(), 1u);
     ExpectSavedBox(m_ui, QStringLiteral("Сохранён 1 трек из 1 в файл ") + KmlPath());
@@ -251,6 +256,93 @@ TEST_F(TrackPage, OneIntactTrackIsWritten) {
     const QString kml = ReadKml();
     EXPECT_EQ(kml.count(QStringLiteral("<LineString>")), 1);
     EXPECT_TRUE(kml.contains(QStringLiteral("<name>09:00:00</name>")));
+}
+
+// GPX chosen in the save dialog: the times follow the UTC page's stored offset, the box says
+// which offset was used, and the next dialog offers GPX first with a .gpx name.
+TEST_F(TrackPage, GpxDownloadUsesTheUtcPageOffsetAndIsRemembered) {
+    WriteSettingInt(kUtcSettingsSection, kUtcHourSetting, 3);
+    WriteSettingInt(kUtcSettingsSection, kUtcMinuteSetting, 30);
+    Connect({MakeTrack(5, 9, 3), MakeTrack(6, 2, 4)});
+    ReadTable();
+    Select({0, 1});
+    const QString gpx = QStringLiteral("GPX (*.gpx)");
+    m_ui.QueueFilter(gpx);
+    m_ui.QueueFile(KmlPath("flights.gpx"));
+
+    m_page.OnGetTrack();
+
+    ExpectSavedBox(m_ui, QStringLiteral("Сохранено 2 трека из 2 в файл ") + KmlPath("flights.gpx") +
+                             QStringLiteral("\nСмещение часов прибора от UTC: +3:30"));
+    const QString text = ReadKml("flights.gpx");
+    EXPECT_EQ(text.count(QStringLiteral("<trk>")), 2);
+    EXPECT_EQ(text.count(QStringLiteral("<trkpt ")), 7);
+    // 05.03.13 09:00:00 on the device is 05:30Z; 06.03.13 02:00 is the day before in UTC.
+    EXPECT_TRUE(text.contains(QStringLiteral("<time>2013-03-05T05:30:00Z</time>")));
+    EXPECT_TRUE(text.contains(QStringLiteral("<time>2013-03-05T22:30:06Z</time>")));
+    int status = 0;
+    kml_test::Run("xmllint --noout " + kml_test::Quote(KmlPath("flights.gpx").toStdString()),
+                  status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(ReadSettingString(kTrackSettingsSection, kFormatSetting, QString()), "gpx");
+
+    m_ui.Reset();
+    m_ui.QueueFile(QString());  // cancelled: nothing asked of the device
+    m_sim.ClearReceived();
+    m_page.OnGetTrack();
+    ASSERT_EQ(m_ui.FileRequests().size(), 1u);
+    EXPECT_EQ(m_ui.FileRequests()[0].selectedFilter, gpx);
+    EXPECT_EQ(m_ui.FileRequests()[0].suggestedName, QStringLiteral("2013-03-05_2013-03-06.gpx"));
+    EXPECT_EQ(DownloadCommands(), 0);
+}
+
+// IGC: after the save dialog a folder dialog; one log per track in it, the faulty track named
+// in the box as left out; the folder is remembered for the next time.
+TEST_F(TrackPage, IgcDownloadGoesIntoTheChosenFolder) {
+    Connect({MakeTrack(5, 9, 3), MakeTrack(6, 11, 0), MakeTrack(6, 12, 2)});
+    ReadTable();
+    Select({0, 1, 2});
+    const QString folder = m_folder.filePath(QStringLiteral("igc"));
+    m_ui.QueueFilter(QStringLiteral("IGC (папка) (*.igc)"));
+    m_ui.QueueFile(KmlPath("ignored"));
+    m_ui.QueueFile(folder);
+
+    m_page.OnGetTrack();
+
+    ASSERT_EQ(m_ui.FileRequests().size(), 2u);
+    EXPECT_TRUE(m_ui.FileRequests()[1].folder);
+    EXPECT_EQ(m_ui.FileRequests()[1].selectedFilter, m_folder.path());  // where the dialog was
+    ASSERT_NE(m_ui.LastMessage(), nullptr);
+    const QString box = m_ui.LastMessage()->text;
+    EXPECT_TRUE(box.startsWith(QStringLiteral("Сохранено 2 трека из 3 в папку ") + folder))
+        << box.toStdString();
+    EXPECT_TRUE(box.contains(QStringLiteral("Трек 06.03.13 11:00:00 неисправен")))
+        << box.toStdString();
+    EXPECT_TRUE(box.contains(QStringLiteral("Смещение часов прибора от UTC: +0:00")));
+    EXPECT_FALSE(QFile::exists(KmlPath("ignored")));
+    QFile log(folder + QStringLiteral("/2013-03-05-XXX-000000-01.igc"));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QByteArray bytes = log.readAll();
+    EXPECT_TRUE(bytes.startsWith("AXXX"));
+    EXPECT_TRUE(bytes.contains("\r\nB0900005545000N03736000EA0000000150"));
+    EXPECT_TRUE(QFile::exists(folder + QStringLiteral("/2013-03-06-XXX-000000-01.igc")));
+    EXPECT_EQ(ReadSettingString(kTrackSettingsSection, kIgcFolderSetting, QString()), folder);
+}
+
+// A stored UTC offset out of range: the box names the field, nothing is asked of the device.
+TEST_F(TrackPage, BadStoredUtcOffsetAsksNothing) {
+    WriteSettingInt(kUtcSettingsSection, kUtcHourSetting, 24);
+    Connect({MakeTrack(5, 9, 3)});
+    ReadTable();
+    Select({0});
+    m_ui.QueueFilter(QStringLiteral("KML со временем (*.kml)"));
+    m_ui.QueueFile(KmlPath());
+    m_page.OnGetTrack();
+    ASSERT_EQ(m_ui.Messages().size(), 1u);
+    EXPECT_TRUE(m_ui.Messages()[0].text.contains(QStringLiteral("от 0 до 23")));
+    EXPECT_EQ(m_ui.Messages()[0].icon, Icon::Error);
+    EXPECT_EQ(DownloadCommands(), 0);
+    EXPECT_FALSE(QFile::exists(KmlPath()));
 }
 
 TEST_F(TrackPage, NothingSelectedOrCancelledDoesNothing) {
@@ -660,14 +752,6 @@ TEST_F(TrackPage, IntervalSettingAndBytes) {
     page.OnSendInterval();
     ASSERT_EQ(m_ui.Messages().size(), 1u);
     EXPECT_EQ(m_ui.Messages()[0].icon, Icon::Error);
-}
-
-TEST(TrackInterval, ValueOfTheBoxText) {
-    EXPECT_EQ(CTrackDlg::IntervalValue(QStringLiteral("Не писать трек")), 0x80);
-    EXPECT_EQ(CTrackDlg::IntervalValue(QStringLiteral("10 с")), 10);
-    EXPECT_EQ(CTrackDlg::IntervalValue(QString()), 0);
-    EXPECT_EQ(CTrackDlg::IntervalValue(QStringLiteral("  300")), 300 % 256);
-    EXPECT_EQ(CTrackDlg::IntervalValue(QStringLiteral("-1")), 255);
 }
 
 }  // namespace

@@ -19,6 +19,8 @@ public:
         QString filter;
         QString defaultSuffix;
         QString suggestedName;
+        QString selectedFilter;  // the filter shown first (ChooseSaveFile), or a folder's start
+        bool folder = false;     // GetExistingDirectory
     };
 
     void ShowMessage(const QString& text, Icon icon) override {
@@ -35,17 +37,32 @@ public:
     }
     QString GetSaveFileName(const QString& filter, const QString& defaultSuffix,
                             const QString& suggestedName = QString()) override {
-        m_fileRequests.push_back({true, filter, defaultSuffix, suggestedName});
+        m_fileRequests.push_back({true, filter, defaultSuffix, suggestedName, QString(), false});
         return NextFile();
     }
     QString GetOpenFileName(const QString& filter, const QString& defaultSuffix) override {
-        m_fileRequests.push_back({false, filter, defaultSuffix, QString()});
+        m_fileRequests.push_back({false, filter, defaultSuffix, QString(), QString(), false});
+        return NextFile();
+    }
+    QString ChooseSaveFile(const QString& filters, const QString& suggestedName,
+                           QString& selectedFilter) override {
+        m_fileRequests.push_back({true, filters, QString(), suggestedName, selectedFilter, false});
+        if (!m_filters.empty()) {
+            selectedFilter = m_filters.front();
+            m_filters.pop_front();
+        }
+        return NextFile();
+    }
+    QString GetExistingDirectory(const QString& start) override {
+        m_fileRequests.push_back({true, QString(), QString(), QString(), start, true});
         return NextFile();
     }
 
     // Scripting.
     void QueueAnswer(bool yes) { m_answers.push_back(yes); }
-    void QueueFile(const QString& path) { m_files.push_back(path); }  // "" = cancel
+    void QueueFile(const QString& path) { m_files.push_back(path); }  // "" = cancel; folders too
+    // The filter the user picks in the next ChooseSaveFile (none queued: the one shown first).
+    void QueueFilter(const QString& filter) { m_filters.push_back(filter); }
     void SetDefaultAnswer(bool yes) { m_defaultAnswer = yes; }
     void Reset() {
         m_messages.clear();
@@ -53,6 +70,7 @@ public:
         m_fileRequests.clear();
         m_answers.clear();
         m_files.clear();
+        m_filters.clear();
     }
 
     // What happened.
@@ -76,5 +94,6 @@ private:
     std::vector<FileRequest> m_fileRequests;
     std::deque<bool> m_answers;
     std::deque<QString> m_files;
+    std::deque<QString> m_filters;
     bool m_defaultAnswer = true;
 };

@@ -272,6 +272,96 @@ TEST_F(TrackSession, IncompleteDownloadGoesBesideTheGoodFile) {
     EXPECT_EQ(Count(Slurp(good), "<LineString>"), 1u);
 }
 
+// The formats with times through the same save path: the incomplete rule holds for each, for
+// IGC as a folder beside the folder of an earlier download.
+TEST_F(TrackSession, EveryFormatKeepsTheIncompleteRule) {
+    SimFaults hangUp;
+    hangUp.hangupAfterBytes = 10 * 32 + 34 + 100;
+    LoadThree(hangUp);
+    TrackDownload session(m_link, {0, 1, 2});
+    ScriptedObserver observer;
+    const TrackDownloadResult cut = session.Run(observer);
+    ASSERT_FALSE(cut.Complete());
+    TrackDownloadResult whole;
+    whole.saved = {0};
+    const ClockOffset offset = *ClockOffset::Device(3, 0);
+
+    for (const TrackFormat format : {TrackFormat::KmlTime, TrackFormat::Gpx}) {
+        const fs::path good = m_dir / (std::string("old.") + TrackFormatOf(format).extension);
+        { std::ofstream(good) << "good"; }
+        const TrackSaveOutcome outcome =
+            SaveDownloadedTracks(m_link.m_tracks, cut, good.string(), format, offset);
+        ASSERT_EQ(outcome.result, KmlWriteResult::Written) << outcome.error;
+        EXPECT_TRUE(outcome.incomplete);
+        EXPECT_EQ(outcome.path, IncompleteFileName(good.string()));
+        EXPECT_EQ(Slurp(good), "good");
+        // 05.03.13 09:00 on the device at +3:00.
+        EXPECT_NE(Slurp(outcome.path).find("2013-03-05T06:00:00Z"), std::string::npos);
+        const TrackSaveOutcome replaced =
+            SaveDownloadedTracks(m_link.m_tracks, whole, good.string(), format, offset);
+        EXPECT_EQ(replaced.path, good.string());
+        EXPECT_NE(Slurp(good), "good");
+    }
+
+    // IGC: a missing folder is made and takes the logs even of an incomplete download.
+    const fs::path folder = m_dir / "igc";
+    TrackSaveOutcome outcome =
+        SaveDownloadedTracks(m_link.m_tracks, cut, folder.string() + "/", TrackFormat::Igc, offset);
+    ASSERT_EQ(outcome.result, KmlWriteResult::Written) << outcome.error;
+    EXPECT_FALSE(outcome.incomplete);
+    EXPECT_EQ(outcome.tracks, 1u);
+    const fs::path log = folder / "2013-03-05-XXX-000000-01.igc";
+    ASSERT_TRUE(fs::exists(log));
+    EXPECT_EQ(SaveOutcomeText(outcome, folder.string()).rfind("Сохранён 1 трек из 3 в папку ", 0),
+              0u);
+    // Into the folder now there: beside it, the earlier log untouched.
+    { std::ofstream(log) << "good"; }
+    outcome = SaveDownloadedTracks(m_link.m_tracks, cut, folder.string(), TrackFormat::Igc, offset);
+    ASSERT_EQ(outcome.result, KmlWriteResult::Written) << outcome.error;
+    EXPECT_TRUE(outcome.incomplete);
+    EXPECT_EQ(outcome.path, folder.string() + "-неполный");
+    EXPECT_EQ(Slurp(log), "good");
+    EXPECT_TRUE(fs::exists(m_dir / "igc-неполный" / log.filename()));
+    EXPECT_NE(SaveOutcomeText(outcome, folder.string())
+                  .find("\nЗагрузка неполная, папка " + folder.string() + " не изменена."),
+              std::string::npos);
+    // A complete download replaces the log.
+    outcome =
+        SaveDownloadedTracks(m_link.m_tracks, whole, folder.string(), TrackFormat::Igc, offset);
+    EXPECT_EQ(outcome.path, folder.string());
+    EXPECT_EQ(Slurp(log).rfind("AXXX", 0), 0u);
+}
+
+// The IGC output is a folder: one there, or a missing one whose parent can take it.
+TEST_F(TrackSession, IgcOutputCheckIsOfTheFolder) {
+    LoadThree();
+    const fs::path file = m_dir / "file.igc";
+    { std::ofstream(file) << "x"; }
+    fs::create_directories(m_dir / "there");
+    const struct {
+        std::string path;
+        bool accepted;
+        const char* says;  // part of the refusal
+    } cases[] = {
+        {(m_dir / "there").string(), true, ""},
+        {(m_dir / "there").string() + "/", true, ""},
+        {(m_dir / "new").string(), true, ""},
+        {(m_dir / "missing" / "new").string(), false, "missing"},
+        {file.string(), false, "это не папка"},
+        {"-", false, "не в поток"},
+        {"", false, "Не указана папка"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        std::string why;
+        EXPECT_EQ(CheckTrackOutput(c.path, m_link.m_tracks, {0, 1, 2}, &why, TrackFormat::Igc),
+                  c.accepted)
+            << why;
+        EXPECT_NE(why.find(c.says), std::string::npos) << why;
+    }
+    EXPECT_FALSE(fs::exists(m_dir / "new"));  // checked, not made
+}
+
 TEST(TrackSaveText, RussianPluralsAndNothingKept) {
     const struct {
         std::size_t tracks, chosen;
