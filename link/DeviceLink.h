@@ -8,8 +8,8 @@
 #include "link/ComPort.h"
 #include "link/DataFormats.h"
 #include "link/EchoLog.h"
-#include "marks_route/RoutePoint.h"
-#include "tracks/TrackEntry.h"
+#include "link/RoutePoint.h"
+#include "link/TrackEntry.h"
 
 // Owns the port, the track table and the download fraction; one command at a time.
 class DeviceLink {

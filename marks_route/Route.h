@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "marks_route/RoutePoint.h"
+#include "link/RoutePoint.h"
 
 class TiXmlNode;
 class TiXmlElement;

@@ -11,7 +11,7 @@
 #include <stdexcept>
 
 #include "sim/DeviceSimulator.h"
-#include "tracks/TrackEntry.h"
+#include "link/TrackEntry.h"
 
 namespace sim {
 

@@ -7,7 +7,7 @@
 #include <QImage>
 #include <vector>
 
-#include "tracks/TrackEntry.h"
+#include "link/TrackEntry.h"
 
 class QComboBox;
 class QLabel;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "link/KmlOutput.h"
-#include "tracks/TrackEntry.h"
+#include "link/TrackEntry.h"
 #include "tracks/TrackFormats.h"
 #include "tracks/TrackTimeline.h"
 

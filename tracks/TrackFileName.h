@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tracks/TrackEntry.h"
+#include "link/TrackEntry.h"
 
 // "2024-06-14.kml" for tracks of one day, "2024-06-14_2024-06-17.kml" from the first day to
 // the last; rows index table. Rows outside the table and records without a real date are left

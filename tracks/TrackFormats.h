@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "link/KmlOutput.h"
-#include "tracks/TrackEntry.h"
+#include "link/TrackEntry.h"
 #include "tracks/TrackTimeline.h"
 
 enum class TrackFormat { Kml, KmlTime, Gpx, Igc };

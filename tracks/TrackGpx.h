@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "link/KmlOutput.h"
-#include "tracks/TrackEntry.h"
+#include "link/TrackEntry.h"
 #include "tracks/TrackTimeline.h"
 
 inline constexpr const char* kPelnoraGpxNamespace = "urn:pelnora:gpx:1";

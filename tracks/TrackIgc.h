@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "link/KmlOutput.h"
-#include "tracks/TrackEntry.h"
+#include "link/TrackEntry.h"
 #include "tracks/TrackTimeline.h"
 
 // "YYYY-MM-DD-XXX-000000-NN.igc" for the UTC date of the first fix and the flight of that day.

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "link/KmlOutput.h"
-#include "tracks/TrackEntry.h"
+#include "link/TrackEntry.h"
 
 std::string FormatTrackDate(const TrackEntry& entry);  // "%d.%m.%y", "" when not convertible
 std::string FormatTrackTime(const TrackEntry& entry);  // "%H:%M:%S"

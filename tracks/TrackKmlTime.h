@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "link/KmlOutput.h"
-#include "tracks/TrackEntry.h"
+#include "link/TrackEntry.h"
 #include "tracks/TrackTimeline.h"
 
 // The whole document as UTF-8 with LF line ends (tracks in start-time order).

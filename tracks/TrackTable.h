@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "tracks/TrackEntry.h"
+#include "link/TrackEntry.h"
 
 // The five column texts of table row j (UTF-8): number, date, time, duration, interval.
 std::array<std::string, 5> TrackRowTexts(const TrackEntry& entry, uint32_t j);

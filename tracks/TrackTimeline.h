@@ -10,7 +10,7 @@
 
 #include "link/KmlOutput.h"
 
-#include "tracks/TrackEntry.h"
+#include "link/TrackEntry.h"
 
 // The program version as the files name their creator ("1.3.0").
 const char* PelnoraVersion();

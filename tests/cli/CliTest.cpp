@@ -32,7 +32,7 @@
 #include "marks_route/MarksExchange.h"
 #include "sim/DeviceSimulator.h"
 #include "tracks/KmlConsumers.h"
-#include "tracks/TrackEntry.h"
+#include "link/TrackEntry.h"
 #include "tracks/TrackTable.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include "link/DeviceLink.h"
 #include "link/EchoLog.h"
 #include "sim/DeviceSimulator.h"
-#include "tracks/TrackEntry.h"
+#include "link/TrackEntry.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "tracks/TrackEntry.h"
+#include "link/TrackEntry.h"
 
 namespace track_test {
 
