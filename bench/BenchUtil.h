@@ -8,6 +8,9 @@
 #include <cstdio>
 #include <vector>
 
+#include "link/TrackEntry.h"
+#include "sim/DeviceSimulator.h"
+
 namespace bench {
 
 using Clock = std::chrono::steady_clock;
@@ -33,6 +36,19 @@ inline double Median(std::vector<double> v) {
 inline void Result(const char* key, double value) {
     std::printf("RESULT %s %.3f\n", key, value);
     std::fflush(stdout);
+}
+
+// The 65535-point track (2 MiB) of the simulator, as downloaded whole.
+inline TrackEntry BigEntry() {
+    const sim::SimTrack t = sim::DeviceSimulator::MakeBigTrack(65535);
+    TrackEntry e;
+    e.record = t.record;
+    e.points.resize(t.points.size());
+    for (std::size_t i = 0; i < t.points.size(); ++i) {
+        e.points[i].bytes = t.points[i];
+    }
+    e.checksumOk = true;
+    return e;
 }
 
 }  // namespace bench

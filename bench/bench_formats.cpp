@@ -21,18 +21,6 @@ namespace {
 
 using namespace bench;
 
-TrackEntry BigEntry() {
-    const sim::SimTrack t = sim::DeviceSimulator::MakeBigTrack(65535);
-    TrackEntry e;
-    e.record = t.record;
-    e.points.resize(t.points.size());
-    for (std::size_t i = 0; i < t.points.size(); ++i) {
-        e.points[i].bytes = t.points[i];
-    }
-    e.checksumOk = true;
-    return e;
-}
-
 // The same points as a plain GPX track for gpsbabel to read.
 void WritePlainGpx(const TrackEntry& entry, const ClockOffset& offset, const std::string& path) {
     const TrackTimeline track(entry, offset);

@@ -192,18 +192,6 @@ int Echo(int runs) {
     return 0;
 }
 
-TrackEntry BigEntry() {
-    const sim::SimTrack t = sim::DeviceSimulator::MakeBigTrack(65535);
-    TrackEntry e;
-    e.record = t.record;
-    e.points.resize(t.points.size());
-    for (std::size_t i = 0; i < t.points.size(); ++i) {
-        e.points[i].bytes = t.points[i];
-    }
-    e.checksumOk = true;
-    return e;
-}
-
 // WriteTrackKml against gpsbabel turning the same points, as GPX, into KML.
 int Kml(int runs, const std::string& dir) {
     ::setenv("TZ", "UTC", 1);
