@@ -18,13 +18,15 @@ esac
 BUILD_DIR=${BUILD_DIR:-build}
 filter=()
 if [ -n "${tsan:-}" ]; then
-  # The threaded parts only: port and commands, simulator, track download, the download
-  # worker with its progress dialog, the fault sweep.
+  # The threaded parts only: port and commands, simulator, track download and its session, the
+  # download worker with its progress dialog, the fault sweep, the hostile device, the
+  # table read stopped from another thread.
   cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${extra[@]}" >/dev/null
   cmake --build "$BUILD_DIR" -j"$(nproc)" --target link_port_test link_commands_test sim_test \
-    track_download_tests track_short_read_tests gui_tracks_page_tests fault_sweep_tests
+    track_download_tests track_short_read_tests gui_tracks_page_tests fault_sweep_tests \
+    track_session_tests hostile_device_tests link_bounds_test
   # Two tests sample the dialog with timers and expect its pace; TSan slows it tenfold.
-  filter=(-R '^(PtyPort|Commands|SimulatorTest|TrackExchange|ShortReads|TrackPage|FaultSweep)\.'
+  filter=(-R '^(PtyPort|Commands|SimulatorTest|TrackExchange|ShortReads|TrackPage|FaultSweep|TrackSession|HostileDevice|TableBound|SlowLine)\.'
           -E '^TrackPage\.(WindowStaysLiveWhileATrackDownloads|MiddleTrackWithBadChecksumIsAskedAbout)$')
   export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/tsan.supp}
 else
