@@ -352,9 +352,16 @@ TEST_F(CliTest, NoPermissionGivesTheDialoutHint) {
             chmod(m_port.c_str(), before.st_mode & 07777);
             GTEST_SKIP() << "setpriv is needed to run as a user without rights";
         }
-        // nobody must reach the program and its folders, and write its captured output.
+        // nobody must reach the program and its folders, and write its captured output: a copy
+        // of the program in the scratch folder, whatever folder the build is in.
         fs::permissions(m_scratch, fs::perms::all);
-        args.insert(args.begin(), {"--reuid=nobody", "--regid=nogroup", "--clear-groups", kCli});
+        const fs::path copy = fs::path(m_scratch) / "pelnora-cli";
+        fs::copy_file(kCli, copy, fs::copy_options::overwrite_existing);
+        fs::permissions(copy, fs::perms::owner_all | fs::perms::group_read |
+                                  fs::perms::group_exec | fs::perms::others_read |
+                                  fs::perms::others_exec);
+        args.insert(args.begin(),
+                    {"--reuid=nobody", "--regid=nogroup", "--clear-groups", copy.string()});
         program = "/usr/bin/setpriv";
     }
     const Result r = RunProgram(program, args, m_scratch);
