@@ -55,6 +55,24 @@ COMMTIMEOUTS TimeoutRecord(int32_t readMs, int32_t writeMs, DWORD lineMs) {
     return t;
 }
 
+// One ReadFile under the given record. A short count is a time-out or a line whose other end
+// has gone: the driver says which (ClearCommError fails for a line that has gone).
+int32_t ReadUnder(HANDLE handle, COMMTIMEOUTS timeouts, uint8_t* buffer, int32_t count) {
+    SetCommTimeouts(handle, &timeouts);
+    DWORD got = 0;
+    if (!ReadFile(handle, buffer, static_cast<DWORD>(count), &got, nullptr)) {
+        ThrowLastError(static_cast<int32_t>(got));
+    }
+    if (got < static_cast<DWORD>(count)) {
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!ClearCommError(handle, &errors, &status)) {
+            ThrowLastError(static_cast<int32_t>(got));
+        }
+    }
+    return static_cast<int32_t>(got);
+}
+
 }  // namespace
 
 ComPort::~ComPort() {
@@ -151,24 +169,11 @@ int32_t ComPort::Read(uint8_t* buffer, int32_t count) {
     if (count <= 0) {
         return 0;
     }
-    const HANDLE handle = ToHandle(m_fd);
-    COMMTIMEOUTS timeouts =
+    return ReadUnder(
+        ToHandle(m_fd),
         TimeoutRecord(m_readTimeout, m_writeTimeout,
-                      m_readTimeout > 0 ? static_cast<DWORD>(LineTimeMs(m_baudRate, count)) : 0);
-    SetCommTimeouts(handle, &timeouts);
-    DWORD got = 0;
-    if (!ReadFile(handle, buffer, static_cast<DWORD>(count), &got, nullptr)) {
-        ThrowLastError(static_cast<int32_t>(got));
-    }
-    // A short read is a time-out, or a line whose other end has gone: the driver says which.
-    if (got < static_cast<DWORD>(count)) {
-        DWORD errors = 0;
-        COMSTAT status{};
-        if (!ClearCommError(handle, &errors, &status)) {
-            ThrowLastError(static_cast<int32_t>(got));
-        }
-    }
-    return static_cast<int32_t>(got);
+                      m_readTimeout > 0 ? static_cast<DWORD>(LineTimeMs(m_baudRate, count)) : 0),
+        buffer, count);
 }
 
 // What the driver holds, without waiting: the record that returns at once.
@@ -180,21 +185,7 @@ int32_t ComPort::ReadPending(uint8_t* buffer, int32_t count) {
     if (count <= 0) {
         return 0;
     }
-    const HANDLE handle = ToHandle(m_fd);
-    COMMTIMEOUTS timeouts = TimeoutRecord(0, m_writeTimeout, 0);
-    SetCommTimeouts(handle, &timeouts);
-    DWORD got = 0;
-    if (!ReadFile(handle, buffer, static_cast<DWORD>(count), &got, nullptr)) {
-        ThrowLastError(static_cast<int32_t>(got));
-    }
-    if (got == 0) {
-        DWORD errors = 0;
-        COMSTAT status{};
-        if (!ClearCommError(handle, &errors, &status)) {
-            ThrowLastError();
-        }
-    }
-    return static_cast<int32_t>(got);
+    return ReadUnder(ToHandle(m_fd), TimeoutRecord(0, m_writeTimeout, 0), buffer, count);
 }
 
 // Returns when all bytes are handed to the driver, or with fewer once the write time-out has

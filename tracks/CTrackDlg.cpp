@@ -33,7 +33,6 @@
 #include "tracks/CFlightPreviewDlg.h"
 #include "tracks/CTrackProgressDlg.h"
 #include "tracks/TrackDownload.h"
-#include "tracks/TrackFileName.h"
 #include "tracks/TrackFormats.h"
 #include "tracks/TrackInterval.h"
 #include "tracks/TrackKml.h"
@@ -57,20 +56,6 @@ const TrackFormatInfo& TrackFormatOfFilter(const QString& filter) {
         }
     }
     return kTrackFormats[0];
-}
-
-// The name from the flight dates with the format's extension (none for a folder).
-QString SuggestedName(const std::vector<TrackEntry>& table, const std::vector<uint32_t>& rows,
-                      const TrackFormatInfo& info) {
-    std::string name = TrackFileName(table, rows);
-    const std::size_t dot = name.rfind('.');
-    if (dot != std::string::npos) {
-        name.erase(dot);
-    }
-    if (!name.empty() && !info.folder) {
-        name += std::string(".") + info.extension;
-    }
-    return QString::fromStdString(name);
 }
 
 QPushButton* MakeButton(const QString& text, int width, int height, QWidget* parent) {
@@ -292,10 +277,11 @@ void CTrackDlg::OnGetTrack() {
         ReadSettingString(kTrackSettingsSection, kFormatSetting, QString()).toStdString());
     QString filter =
         QString::fromStdString(TrackFormatFilter(TrackFormatOf(stored.value_or(TrackFormat::Kml))));
-    QString path = m_ui.ChooseSaveFile(
-        TrackFormatFilters(),
-        SuggestedName(m_link.m_tracks, rows, TrackFormatOf(stored.value_or(TrackFormat::Kml))),
-        filter);
+    QString path =
+        m_ui.ChooseSaveFile(TrackFormatFilters(),
+                            QString::fromStdString(SuggestedTrackFileName(
+                                m_link.m_tracks, rows, stored.value_or(TrackFormat::Kml))),
+                            filter);
     if (path.isEmpty()) {
         return;
     }

@@ -29,7 +29,8 @@ std::string IsoDate(uint32_t key) {
 
 }  // namespace
 
-std::string TrackFileName(const std::vector<TrackEntry>& table, const std::vector<uint32_t>& rows) {
+std::string TrackDatesName(const std::vector<TrackEntry>& table,
+                           const std::vector<uint32_t>& rows) {
     uint32_t first = 0;
     uint32_t last = 0;
     for (const uint32_t row : rows) {
@@ -46,5 +47,10 @@ std::string TrackFileName(const std::vector<TrackEntry>& table, const std::vecto
     if (first == 0) {
         return {};
     }
-    return (first == last ? IsoDate(first) : IsoDate(first) + "_" + IsoDate(last)) + ".kml";
+    return first == last ? IsoDate(first) : IsoDate(first) + "_" + IsoDate(last);
+}
+
+std::string TrackFileName(const std::vector<TrackEntry>& table, const std::vector<uint32_t>& rows) {
+    const std::string dates = TrackDatesName(table, rows);
+    return dates.empty() ? dates : dates + ".kml";
 }

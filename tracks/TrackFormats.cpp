@@ -3,9 +3,8 @@
 #include "tracks/TrackFormats.h"
 
 #include <algorithm>
-#include <ctime>
 
-#include "link/LocalTime.h"
+#include "tracks/TrackFileName.h"
 #include "tracks/TrackGpx.h"
 #include "tracks/TrackIgc.h"
 #include "tracks/TrackKml.h"
@@ -74,28 +73,21 @@ std::string UtcOffsetUsedText(const std::vector<TrackEntry>& tracks, const Clock
     return text + " (часовой пояс компьютера)";
 }
 
-std::string SuggestedTrackFileName(const std::vector<TrackEntry>& tracks, TrackFormat format) {
-    const std::vector<const TrackEntry*> order = TracksInStartOrder(tracks);
-    if (order.empty()) {
-        return {};
-    }
-    // The start dates as the track table reads them (local time).
-    const auto date = [](const TrackEntry& track) {
-        const std::time_t start = static_cast<std::time_t>(TrackStartTime(track));
-        std::tm local{};
-        char text[32] = "";
-        if (start != static_cast<std::time_t>(-1) && LocalTimeOf(start, local)) {
-            std::strftime(text, sizeof text, "%Y-%m-%d", &local);
-        }
-        return std::string(text);
-    };
-    const std::string first = date(*order.front());
-    const std::string last = date(*order.back());
-    std::string name = first == last ? first : first + "_" + last;
+std::string SuggestedTrackFileName(const std::vector<TrackEntry>& table,
+                                   const std::vector<uint32_t>& rows, TrackFormat format) {
+    std::string name = TrackDatesName(table, rows);
     const TrackFormatInfo& info = TrackFormatOf(format);
-    if (!info.folder) {
+    if (!name.empty() && !info.folder) {
         name += '.';
         name += info.extension;
     }
     return name;
+}
+
+std::string SuggestedTrackFileName(const std::vector<TrackEntry>& tracks, TrackFormat format) {
+    std::vector<uint32_t> rows(tracks.size());
+    for (uint32_t i = 0; i < rows.size(); ++i) {
+        rows[i] = i;
+    }
+    return SuggestedTrackFileName(tracks, rows, format);
 }

@@ -43,3 +43,6 @@ std::string UtcOffsetUsedText(const std::vector<TrackEntry>& tracks, const Clock
 // A file name from the flight dates: "2024-06-14.kml", "2024-06-14_2024-06-17.gpx"; for IGC
 // the folder name without extension. "" for no tracks.
 std::string SuggestedTrackFileName(const std::vector<TrackEntry>& tracks, TrackFormat format);
+// The same for the rows of the table that were chosen.
+std::string SuggestedTrackFileName(const std::vector<TrackEntry>& table,
+                                   const std::vector<uint32_t>& rows, TrackFormat format);

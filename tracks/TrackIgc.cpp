@@ -40,13 +40,8 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
 }  // namespace
 
 std::string IgcFileName(int64_t firstFixUtc, unsigned flightOfDay) {
-    const UtcFields f = SplitUtc(firstFixUtc);
     std::string out;
-    AppendUnsigned(out, static_cast<unsigned>(f.year), 4);
-    out += '-';
-    AppendUnsigned(out, static_cast<unsigned>(f.month), 2);
-    out += '-';
-    AppendUnsigned(out, static_cast<unsigned>(f.day), 2);
+    AppendIsoDate(out, firstFixUtc);
     out += "-XXX-000000-";
     AppendUnsigned(out, flightOfDay, 2);
     out += ".igc";

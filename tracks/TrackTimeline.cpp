@@ -139,13 +139,18 @@ UtcFields SplitUtc(int64_t utc) {
             static_cast<int>(rest % 60)};
 }
 
-void AppendIsoUtc(std::string& out, int64_t utc) {
+void AppendIsoDate(std::string& out, int64_t utc) {
     const UtcFields f = SplitUtc(utc);
     AppendUnsigned(out, static_cast<unsigned>(f.year), 4);
     out += '-';
     AppendUnsigned(out, static_cast<unsigned>(f.month), 2);
     out += '-';
     AppendUnsigned(out, static_cast<unsigned>(f.day), 2);
+}
+
+void AppendIsoUtc(std::string& out, int64_t utc) {
+    const UtcFields f = SplitUtc(utc);
+    AppendIsoDate(out, utc);
     out += 'T';
     AppendUnsigned(out, static_cast<unsigned>(f.hour), 2);
     out += ':';

@@ -74,6 +74,7 @@ void AppendFixed(std::string& out, double value, int decimals);
 void AppendUnsigned(std::string& out, unsigned value, int width = 0);  // zero-padded to width
 // "YYYY-MM-DDTHH:MM:SSZ".
 void AppendIsoUtc(std::string& out, int64_t utc);
+void AppendIsoDate(std::string& out, int64_t utc);  // YYYY-MM-DD of the UTC day
 // The UTC calendar fields of a time.
 struct UtcFields {
     int year, month, day, hour, minute, second;
